@@ -1,0 +1,40 @@
+#include "accounting/merge.h"
+
+#include "accounting/line_reader.h"
+#include "accounting/record_parser.h"
+#include "accounting/text.h"
+
+namespace tollbook {
+
+Flavour FlavourOfFirstLine(std::string_view line) {
+  if (line.size() >= 2 && line[1] == ',' && (FoldAscii(line[0]) == 'i' || FoldAscii(line[0]) == 'o')) {
+    return Flavour::Smtp;
+  }
+  return Flavour::Other;
+}
+
+void MergeAccountingFile(RunState& state, std::ostream& fullAccountingOutput, bool parseRecords) {
+  LineReader input(state.AccountingFilePath);
+  state.FileFirstRecord.push_back(state.RecordCount);
+  std::string_view line;
+  if (!input.ReadLine(line)) return;  // an empty file: nothing to merge
+
+  // The flavour comes from the first line alone; reading on from here is the
+  // same as reading the file again from its start.
+  state.PreviousFlavour = state.CurrentFlavour;
+  state.CurrentFlavour = FlavourOfFirstLine(line);
+  if (state.CurrentFlavour != state.PreviousFlavour) {
+    const auto header = state.CurrentFlavour == Flavour::Smtp ? kSmtpHeader : kOtherHeader;
+    fullAccountingOutput.write(header.data(), static_cast<std::streamsize>(header.size()));
+    fullAccountingOutput.write("\r\n", 2);
+  }
+  do {
+    state.CurrentLine.assign(line);
+    fullAccountingOutput.write(line.data(), static_cast<std::streamsize>(line.size()));
+    fullAccountingOutput.write("\r\n", 2);
+    ++state.RecordCount;
+    if (parseRecords) ParseAccountingRecord(state);
+  } while (input.ReadLine(line));
+}
+
+}  // namespace tollbook

@@ -1,0 +1,33 @@
+// The two sections of the summary file: the day section first, then the user
+// section, written to the same stream.
+#pragma once
+
+#include <ostream>
+
+#include "accounting/progress.h"
+#include "accounting/run_state.h"
+
+namespace tollbook {
+
+// Writes the day section for records 1 to state.RecordCount: one line per
+// stretch of consecutive records with equal dates (ignoring case), then the
+// totals line. Shows "Summerize by Day" and "i of N" while it works.
+// Throws Failure naming the record, its file and line and the text when a byte
+// size is not a number; the lines before that record are then in the stream.
+void WriteDaySummary(const RunState& state, std::ostream& summaryOutput,
+                     ProgressDisplay& progress);
+
+// Writes the user section: one line per distinct user key (ignoring case), in
+// order of first appearance, named by the key of the group's last record, with
+// bytes in and out summed in record order, each addition rounded to the nearest
+// whole number (a half to the even one). Fills the user tables and empties the
+// RecordUser entries it consumed. Shows "Summerize by User" and "i of N".
+// Throws Failure on a byte size that is not a number (nothing of the section
+// written) and on a sum beyond the 64-bit range.
+void WriteUserSummary(RunState& state, std::ostream& summaryOutput, ProgressDisplay& progress);
+
+// Checks that every record's byte size converts; throws the same Failure that
+// the summaries would. Lets a run refuse before it empties the summary file.
+void CheckByteSizes(const RunState& state);
+
+}  // namespace tollbook

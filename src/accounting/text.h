@@ -1,0 +1,42 @@
+// Text helpers shared by the whole program. Texts are bytes: comparisons
+// ignore the case of the ASCII letters A-Z and compare every other byte exactly.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace tollbook {
+
+constexpr char FoldAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// True when a and b are equal ignoring the case of ASCII letters.
+constexpr bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  }
+  return true;
+}
+
+// Hash and equality for unordered containers keyed by text compared without
+// regard to ASCII case.
+struct CaseInsensitiveHash {
+  std::size_t operator()(std::string_view s) const noexcept {
+    std::uint64_t h = 14695981039346656037ull;  // FNV-1a
+    for (char c : s) {
+      h ^= static_cast<unsigned char>(FoldAscii(c));
+      h *= 1099511628211ull;
+    }
+    return static_cast<std::size_t>(h);
+  }
+};
+struct CaseInsensitiveEqual {
+  bool operator()(std::string_view a, std::string_view b) const noexcept {
+    return EqualsIgnoreCase(a, b);
+  }
+};
+
+}  // namespace tollbook

@@ -14,6 +14,7 @@
 #include "accounting/output_file.h"
 #include "accounting/summary.h"
 #include "accounting/text.h"
+#include "run/fault_injection.h"
 
 namespace tollbook {
 namespace {
@@ -148,13 +149,19 @@ void Run::Walk(mail::MessageCollection& messages) {
         ScratchFilePath(settings_.outputFolder, settings_.folderEndsInSeparator, count);
     step += ", accounting file " + std::to_string(count);
     attachment->Save(state_.AccountingFilePath);
+    FaultPoint("save");
     MergeAccountingFile(state_, full_->Stream(), settings_.generateSummary);
     full_->CheckWrites();
+    FaultPoint("merge");
     if (settings_.deleteMessages) {
       message->Delete();
+      FaultPoint("mark");
       if (++pendingDeletions_ >= kDeletionBatch) CommitDeletions(messages);
     }
-    if (settings_.cleanupTempFiles) RemoveScratchFile(state_.AccountingFilePath);
+    if (settings_.cleanupTempFiles) {
+      RemoveScratchFile(state_.AccountingFilePath);
+      FaultPoint("cleanup");
+    }
 
     frontEnd_.SetProgressCaption("Processing File . . .");
     caption = std::to_string(count);
@@ -172,8 +179,10 @@ void Run::CommitDeletions(mail::MessageCollection& messages) {
     fullDirectorySynced_ = true;
   }
   if (!settings_.cleanupTempFiles) SyncFileSystemOf(settings_.outputFolder);
+  FaultPoint("sync");
   step = "deleting " + std::to_string(pendingDeletions_) + " handled messages";
   messages.CommitDeletions();
+  FaultPoint("commit");
   pendingDeletions_ = 0;
 }
 
@@ -182,6 +191,7 @@ void Run::WriteSummary() {
   CheckByteSizes(state_);  // refuses before the summary file is emptied
   OutputFile summary(state_.SummaryPath);
   WriteDaySummary(state_, summary.Stream(), frontEnd_);
+  FaultPoint("summary");
   WriteUserSummary(state_, summary.Stream(), frontEnd_);
   summary.Close();
 }

@@ -1,0 +1,28 @@
+#include "run/fault_injection.h"
+
+#ifdef TOLLBOOK_FAULT_INJECTION
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <map>
+#include <string>
+
+namespace tollbook {
+
+void FaultPoint(std::string_view point) {
+  static const std::string target = [] {
+    const char* value = std::getenv("TOLLBOOK_KILL_AT");
+    return std::string(value != nullptr ? value : "");
+  }();
+  if (target.empty()) return;
+  static std::map<std::string, long, std::less<>> seen;
+  const long count = ++seen[std::string(point)];
+  const auto colon = target.rfind(':');
+  const std::string_view name = std::string_view(target).substr(0, colon);
+  const long wanted = colon == std::string::npos ? 1 : std::atol(target.c_str() + colon + 1);
+  if (name == point && count == wanted) ::kill(::getpid(), SIGKILL);
+}
+
+}  // namespace tollbook
+#endif

@@ -1,0 +1,211 @@
+#include "mail/imap_message.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <vmime/attachmentHelper.hpp>
+#include <vmime/bodyPartAttachment.hpp>
+#include <vmime/net/imap/IMAPMessage.hpp>
+#include <vmime/net/imap/IMAPMessagePartContentHandler.hpp>
+#include <vmime/vmime.hpp>
+
+#include "accounting/errors.h"
+#include "mail/imap_errors.h"
+
+namespace tollbook::mail {
+namespace {
+
+using vmime::net::imap::IMAPMessage;
+using vmime::net::imap::IMAPMessagePartContentHandler;
+
+// Encodings whose decoded form is the raw text itself.
+bool IsIdentityEncoding(const vmime::encoding& encoding) {
+  const std::string name = encoding.getName();
+  return name == vmime::encodingTypes::SEVEN_BIT || name == vmime::encodingTypes::EIGHT_BIT ||
+         name == vmime::encodingTypes::BINARY;
+}
+
+vmime::encoding EncodingOf(const vmime::header& header) {
+  auto field = header.findField(vmime::fields::CONTENT_TRANSFER_ENCODING);
+  if (!field) return vmime::encoding(vmime::encodingTypes::SEVEN_BIT);
+  return *field->getValue<vmime::encoding>();
+}
+
+// A file in $TMPDIR that disappears when closed, for decoding an attachment
+// without holding it in memory.
+class ScratchBuffer {
+ public:
+  ScratchBuffer() {
+    const char* dir = std::getenv("TMPDIR");
+    std::string pattern = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/tollbook-imap-XXXXXX";
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0) throw FileError("cannot create a temporary file like", pattern, errno);
+    ::close(fd);
+    file_.open(pattern, std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
+    const int openError = errno;
+    ::unlink(pattern.c_str());
+    if (!file_) throw FileError("cannot open the temporary file", pattern, openError);
+    path_ = pattern;
+  }
+  std::fstream& Stream() { return file_; }
+  void CheckWrites() {
+    file_.flush();
+    if (!file_) throw FileError("cannot write the temporary file", path_, errno);
+  }
+
+ private:
+  std::fstream file_;
+  std::string path_;
+};
+
+class ImapAttachment : public Attachment {
+ public:
+  ImapAttachment(std::shared_ptr<IMAPMessage> message, std::shared_ptr<vmime::net::messagePart> part,
+                 std::shared_ptr<const vmime::bodyPart> probe, std::string where)
+      : message_(std::move(message)), part_(std::move(part)), probe_(std::move(probe)),
+        where_(std::move(where)) {}
+
+  std::string DisplayName() override {
+    try {
+      return vmime::bodyPartAttachment(probe_).getName().getConvertedText(vmime::charsets::UTF_8);
+    } catch (...) {
+      RethrowAsMailError(ImapStage::kSession, "reading the attachment name of " + where_);
+    }
+  }
+
+ protected:
+  void WriteContent(std::ostream& out) override {
+    try {
+      const vmime::encoding encoding = EncodingOf(*probe_->getHeader());
+      // The raw body streams straight from the server's literal.
+      IMAPMessagePartContentHandler raw(message_, part_, vmime::contentHandler::NO_ENCODING);
+      if (IsIdentityEncoding(encoding)) {
+        vmime::utility::outputStreamAdapter adapter(out);
+        raw.extract(adapter);
+        adapter.flush();
+        return;
+      }
+      auto decoder = encoding.getEncoder();  // throws for an unknown encoding
+      ScratchBuffer buffer;
+      {
+        vmime::utility::outputStreamAdapter adapter(buffer.Stream());
+        raw.extract(adapter);
+        adapter.flush();
+      }
+      buffer.CheckWrites();
+      buffer.Stream().seekg(0);
+      vmime::utility::inputStreamAdapter in(buffer.Stream());
+      vmime::utility::outputStreamAdapter adapter(out);
+      decoder->decode(in, adapter);
+      adapter.flush();
+    } catch (...) {
+      RethrowAsMailError(ImapStage::kSession, "saving the attachment of " + where_);
+    }
+  }
+
+ private:
+  std::shared_ptr<IMAPMessage> message_;
+  std::shared_ptr<vmime::net::messagePart> part_;
+  std::shared_ptr<const vmime::bodyPart> probe_;
+  std::string where_;
+};
+
+// Holds at most the first attachment: the walk looks no further, since
+// nothing but the first attachment is ever used.
+class ImapAttachments : public AttachmentCollection {
+ public:
+  ImapAttachments(std::unique_ptr<Attachment> first, std::string where)
+      : first_(std::move(first)), where_(std::move(where)) {}
+  int Count() override { return first_ ? 1 : 0; }
+  std::unique_ptr<Attachment> Item(int index) override {
+    if (index != 1 || !first_) {
+      throw MessageError(where_ + ": no attachment " + std::to_string(index) +
+                         " (only the first attachment is read)");
+    }
+    return std::move(first_);
+  }
+
+ private:
+  std::unique_ptr<Attachment> first_;
+  std::string where_;
+};
+
+class ImapMessage : public Message {
+ public:
+  ImapMessage(std::shared_ptr<IMAPMessage> message, std::string where,
+              std::function<void(const std::string&)> markDeleted)
+      : message_(std::move(message)), markDeleted_(std::move(markDeleted)) {
+    describe_ = "UID " + std::string(message_->getUID()) + " in " + where;
+  }
+
+  void SetConvertAttachments(bool) override {}  // attachments are always decoded
+
+  std::unique_ptr<AttachmentCollection> Attachments() override {
+    try {
+      auto structure = message_->getStructure();
+      std::unique_ptr<Attachment> first;
+      if (structure->getPartCount() > 0) {
+        auto root = structure->getPartAt(0);
+        first = FindFirst(root, *message_->getHeader(), /*isRoot=*/true);
+      }
+      return std::make_unique<ImapAttachments>(std::move(first), describe_);
+    } catch (...) {
+      RethrowAsMailError(ImapStage::kSession, "reading the parts of " + describe_);
+    }
+  }
+
+  void Delete() override { markDeleted_(message_->getUID()); }
+  std::string Describe() override { return describe_; }
+
+ private:
+  // Depth first, as vmime's attachment search goes through a parsed message:
+  // a part is an attachment by vmime's rules, or its sub-parts are searched
+  // when it is a multipart. Fetches one MIME header per part it visits.
+  std::unique_ptr<Attachment> FindFirst(const std::shared_ptr<vmime::net::messagePart>& part,
+                                        const vmime::header& header, bool isRoot) {
+    auto parent = std::make_shared<vmime::bodyPart>();
+    auto probe = std::make_shared<vmime::bodyPart>();
+    probe->getHeader()->copyFrom(header);
+    if (!isRoot) parent->getBody()->appendPart(probe);
+    if (vmime::attachmentHelper::isBodyPartAnAttachment(probe)) {
+      if (!isRoot) parent->getBody()->removePart(probe);
+      // Keep a parent-less copy with the header: enough for the name and encoding.
+      auto kept = std::make_shared<vmime::bodyPart>();
+      kept->getHeader()->copyFrom(header);
+      return std::make_unique<ImapAttachment>(message_, part, kept, describe_);
+    }
+    if (part->getType().getType() != vmime::mediaTypes::MULTIPART) return nullptr;
+    auto children = part->getStructure();
+    for (std::size_t i = 0, n = children->getPartCount(); i < n; ++i) {
+      auto child = children->getPartAt(i);
+      message_->fetchPartHeader(child);
+      if (auto found = FindFirst(child, *child->getHeader(), /*isRoot=*/false)) return found;
+    }
+    return nullptr;
+  }
+
+  std::shared_ptr<IMAPMessage> message_;
+  std::function<void(const std::string&)> markDeleted_;
+  std::string describe_;
+};
+
+}  // namespace
+
+const std::vector<std::string>& ImapTopLevelFields() {
+  static const std::vector<std::string> fields = {
+      vmime::fields::CONTENT_TYPE, vmime::fields::CONTENT_DISPOSITION, vmime::fields::CONTENT_ID,
+      vmime::fields::CONTENT_LOCATION, vmime::fields::CONTENT_TRANSFER_ENCODING};
+  return fields;
+}
+
+std::unique_ptr<Message> MakeImapMessage(std::shared_ptr<vmime::net::message> message,
+                                         std::string where,
+                                         std::function<void(const std::string& uid)> markDeleted) {
+  auto imapMessage = std::dynamic_pointer_cast<IMAPMessage>(message);
+  if (!imapMessage) throw MessageError(where + ": not an IMAP message");
+  return std::make_unique<ImapMessage>(std::move(imapMessage), std::move(where), std::move(markDeleted));
+}
+
+}  // namespace tollbook::mail

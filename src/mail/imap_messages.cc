@@ -1,0 +1,190 @@
+#include "mail/imap_messages.h"
+
+#include <vector>
+#include <vmime/net/imap/IMAPCommand.hpp>
+#include <vmime/net/imap/IMAPConnection.hpp>
+#include <vmime/net/imap/IMAPFolder.hpp>
+#include <vmime/net/imap/IMAPFolderStatus.hpp>
+#include <vmime/net/imap/IMAPMessage.hpp>
+#include <vmime/net/imap/IMAPParser.hpp>
+#include <vmime/net/imap/IMAPStore.hpp>
+#include <vmime/net/imap/IMAPUtils.hpp>
+#include <vmime/vmime.hpp>
+
+#include "mail/imap_errors.h"
+#include "mail/imap_message.h"
+#include "run/fault_injection.h"
+
+namespace tollbook::mail {
+namespace {
+
+using vmime::net::imap::IMAPCommand;
+using vmime::net::imap::IMAPConnection;
+using vmime::net::imap::IMAPParser;
+
+// How many UIDs one STORE or EXPUNGE command names at most.
+constexpr std::size_t kUidsPerCommand = 500;
+
+// "1:3,7,9:10" for ascending UIDs.
+std::string UidSetText(const std::vector<unsigned long>& uids) {
+  std::string text;
+  for (std::size_t i = 0; i < uids.size();) {
+    std::size_t j = i;
+    while (j + 1 < uids.size() && uids[j + 1] == uids[j] + 1) ++j;
+    if (!text.empty()) text += ',';
+    text += std::to_string(uids[i]);
+    if (j > i) text += ':' + std::to_string(uids[j]);
+    i = j + 1;
+  }
+  return text;
+}
+
+// Sends one command on connection and throws command_error unless it ends in OK.
+void RunCommand(const std::shared_ptr<IMAPConnection>& connection, const std::string& text) {
+  IMAPCommand::createCommand(text)->send(connection);
+  std::unique_ptr<IMAPParser::response> response(connection->readResponse());
+  if (response->isBad() ||
+      response->response_done()->response_tagged()->resp_cond_state()->status() !=
+          IMAPParser::resp_cond_state::OK) {
+    throw vmime::exceptions::command_error(text.substr(0, text.find(' ', 4)), response->getErrorLog(),
+                                           "bad response");
+  }
+}
+
+class ImapMessageCollection : public MessageCollection {
+ public:
+  ImapMessageCollection(std::shared_ptr<vmime::net::store> store, vmime::net::folder::path path,
+                        std::string name, std::string server, bool forDeletion)
+      : store_(std::move(store)), path_(std::move(path)), where_(name + " on " + server) {
+    try {
+      if (forDeletion) {
+        auto connection = StoreConnection();
+        if (!connection->hasCapability("UIDPLUS")) {
+          throw MessageError("cannot delete messages in " + where_ +
+                             ": the server lacks UIDPLUS (UID EXPUNGE), and a plain EXPUNGE would "
+                             "also remove messages that others marked deleted; run without deletion");
+        }
+      }
+      folder_ = store_->getFolder(path_);
+      folder_->open(vmime::net::folder::MODE_READ_ONLY);
+      uidValidity_ = std::dynamic_pointer_cast<vmime::net::imap::IMAPFolder>(folder_)->getUIDValidity();
+      const std::size_t count = folder_->getMessageCount();
+      if (count > 0) {
+        auto messages = folder_->getMessages(vmime::net::messageSet::byNumber(1, count));
+        folder_->fetchMessages(messages, vmime::net::fetchAttributes(vmime::net::fetchAttributes::UID));
+        uids_.reserve(messages.size());
+        for (const auto& message : messages) uids_.push_back(message->getUID());
+      }
+    } catch (...) {
+      RethrowAsMailError(ImapStage::kSession, "cannot open " + where_);
+    }
+  }
+
+  ~ImapMessageCollection() override {
+    try {
+      if (folder_ && folder_->isOpen()) folder_->close(false);
+    } catch (...) {
+      // The connection is gone already; nothing was changed on it.
+    }
+  }
+
+  std::unique_ptr<Message> Next() override {
+    if (position_ == chunk_.size()) {
+      if (nextUid_ >= uids_.size()) return nullptr;
+      LoadChunk();
+      if (chunk_.empty()) return nullptr;
+    }
+    auto& message = chunk_[position_++];
+    const bool deletedByOthers = (message->getFlags() & vmime::net::message::FLAG_DELETED) != 0;
+    auto result = MakeImapMessage(message, where_, [this, deletedByOthers](const std::string& uid) {
+      if (!deletedByOthers) pending_.push_back(std::stoul(uid));
+    });
+    message.reset();
+    return result;
+  }
+
+  void CommitDeletions() override {
+    if (pending_.empty()) return;
+    try {
+      auto status = store_->getFolder(path_)->getStatus();
+      auto imapStatus = std::dynamic_pointer_cast<vmime::net::imap::IMAPFolderStatus>(status);
+      if (imapStatus && imapStatus->getUIDValidity() != uidValidity_) {
+        throw MessageError("cannot delete the handled messages of " + where_ +
+                           ": the folder was re-created during the run (UIDVALIDITY changed)");
+      }
+      auto connection = StoreConnection();
+      const std::string mailbox = vmime::net::imap::IMAPUtils::quoteString(
+          vmime::net::imap::IMAPUtils::pathToString(connection->hierarchySeparator(), path_));
+      RunCommand(connection, "SELECT " + mailbox);
+      for (std::size_t from = 0; from < pending_.size(); from += kUidsPerCommand) {
+        const std::vector<unsigned long> part(
+            pending_.begin() + from, pending_.begin() + std::min(pending_.size(), from + kUidsPerCommand));
+        const std::string set = UidSetText(part);
+        RunCommand(connection, "UID STORE " + set + " +FLAGS.SILENT (\\Deleted)");
+        FaultPoint("flag");
+        RunCommand(connection, "UID EXPUNGE " + set);
+        FaultPoint("expunge");
+      }
+      pending_.clear();
+      // Leave the folder without CLOSE, which would expunge others' \Deleted messages.
+      RunCommand(connection, connection->hasCapability("UNSELECT") ? "UNSELECT" : "EXAMINE " + mailbox);
+    } catch (...) {
+      RethrowAsMailError(ImapStage::kSession, "cannot delete the handled messages of " + where_);
+    }
+  }
+
+ private:
+  std::shared_ptr<IMAPConnection> StoreConnection() {
+    auto imapStore = std::dynamic_pointer_cast<vmime::net::imap::IMAPStore>(store_);
+    if (!imapStore || !imapStore->getConnection()) {
+      throw ConnectionError("the connection to the server of " + where_ + " is closed");
+    }
+    return imapStore->getConnection();
+  }
+
+  void LoadChunk() {
+    const std::size_t last = std::min(uids_.size(), nextUid_ + kImapFetchChunk) - 1;
+    const std::string context = "reading the messages of " + where_;
+    try {
+      auto messages = folder_->getMessages(vmime::net::messageSet::byUID(uids_[nextUid_], uids_[last]));
+      vmime::net::fetchAttributes attributes(vmime::net::fetchAttributes::UID |
+                                             vmime::net::fetchAttributes::FLAGS |
+                                             vmime::net::fetchAttributes::STRUCTURE);
+      for (const auto& field : ImapTopLevelFields()) attributes.add(field);
+      folder_->fetchMessages(messages, attributes);
+      chunk_.clear();
+      for (auto& message : messages) {
+        chunk_.push_back(std::dynamic_pointer_cast<vmime::net::imap::IMAPMessage>(message));
+      }
+      std::sort(chunk_.begin(), chunk_.end(), [](const auto& a, const auto& b) {
+        return std::stoul(a->getUID()) < std::stoul(b->getUID());
+      });
+    } catch (...) {
+      RethrowAsMailError(ImapStage::kSession, context);
+    }
+    position_ = 0;
+    nextUid_ = last + 1;
+  }
+
+  std::shared_ptr<vmime::net::store> store_;
+  vmime::net::folder::path path_;
+  std::string where_;
+  std::shared_ptr<vmime::net::folder> folder_;
+  unsigned long uidValidity_ = 0;
+  std::vector<vmime::net::message::uid> uids_;  // every UID of the folder when it was opened
+  std::size_t nextUid_ = 0;                     // index into uids_ of the next chunk's first UID
+  std::vector<std::shared_ptr<vmime::net::imap::IMAPMessage>> chunk_;
+  std::size_t position_ = 0;
+  std::vector<unsigned long> pending_;  // UIDs marked by Delete(), in walk order
+};
+
+}  // namespace
+
+std::unique_ptr<MessageCollection> OpenImapMessages(std::shared_ptr<vmime::net::store> store,
+                                                    const vmime::net::folder::path& path,
+                                                    const std::string& name, const std::string& server,
+                                                    bool forDeletion) {
+  return std::make_unique<ImapMessageCollection>(std::move(store), path, name, server, forDeletion);
+}
+
+}  // namespace tollbook::mail

@@ -28,13 +28,19 @@ void MergeAccountingFile(RunState& state, std::ostream& fullAccountingOutput, bo
     fullAccountingOutput.write(header.data(), static_cast<std::streamsize>(header.size()));
     fullAccountingOutput.write("\r\n", 2);
   }
+  // Lines go straight to the stream buffer: the stream's per-call checks cost
+  // more than the copy itself. A short write marks the stream bad.
+  std::streambuf& out = *fullAccountingOutput.rdbuf();
+  bool written = true;
   do {
-    state.CurrentLine.assign(line);
-    fullAccountingOutput.write(line.data(), static_cast<std::streamsize>(line.size()));
-    fullAccountingOutput.write("\r\n", 2);
+    written &= out.sputn(line.data(), static_cast<std::streamsize>(line.size())) ==
+               static_cast<std::streamsize>(line.size());
+    written &= out.sputn("\r\n", 2) == 2;
     ++state.RecordCount;
-    if (parseRecords) ParseAccountingRecord(state);
+    if (parseRecords) ParseAccountingLine(state, line);
+    if (!written) break;
   } while (input.ReadLine(line));
+  if (!written) fullAccountingOutput.setstate(std::ios::badbit);
 }
 
 }  // namespace tollbook

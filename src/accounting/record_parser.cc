@@ -1,6 +1,9 @@
 #include "accounting/record_parser.h"
 
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <string_view>
 
 #include "accounting/run_state.h"
@@ -13,9 +16,36 @@ namespace {
 constexpr std::size_t kCommasScanned = kCommaPositionCount;
 
 struct Commas {
-  std::size_t count = 0;                            // commas found, at most kCommasScanned
-  std::size_t offset[kCommasScanned] = {};          // 0-based offsets of those commas
+  std::size_t count = 0;                  // commas found, at most kCommasScanned
+  std::size_t offset[kCommasScanned];     // 0-based offsets; entries from count on are unset
 };
+
+// Finds the first kCommasScanned commas of line. Looks at 16 bytes at a time
+// where the processor allows it: the scan is the parser's inner loop.
+Commas ScanCommas(std::string_view line) {
+  Commas commas;
+  const char* data = line.data();
+  const std::size_t size = line.size();
+  std::size_t p = 0;
+#if defined(__SSE2__)
+  const __m128i comma = _mm_set1_epi8(',');
+  for (; p + 16 <= size; p += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p));
+    auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, comma)));
+    while (mask != 0) {
+      commas.offset[commas.count++] = p + static_cast<std::size_t>(__builtin_ctz(mask));
+      if (commas.count == kCommasScanned) return commas;
+      mask &= mask - 1;
+    }
+  }
+#endif
+  for (; p < size; ++p) {
+    if (data[p] != ',') continue;
+    commas.offset[commas.count++] = p;
+    if (commas.count == kCommasScanned) break;
+  }
+  return commas;
+}
 
 // Column c (from 1) of `line`, cut at the line's own commas.
 std::string_view Column(std::string_view line, const Commas& commas, std::size_t c) {
@@ -27,19 +57,12 @@ std::string_view Column(std::string_view line, const Commas& commas, std::size_t
 
 }  // namespace
 
-void ParseAccountingRecord(RunState& state) {
-  const std::string_view line = state.CurrentLine;
-  Commas commas;
-  const char* data = line.data();
-  const char* end = data + line.size();
-  for (const char* p = data; commas.count < kCommasScanned;) {
-    const void* hit = std::memchr(p, ',', static_cast<std::size_t>(end - p));
-    if (hit == nullptr) break;
-    const char* comma = static_cast<const char*>(hit);
-    commas.offset[commas.count] = static_cast<std::size_t>(comma - data);
-    state.CommaPositions[commas.count] = static_cast<std::int64_t>(comma - data) + 1;
-    ++commas.count;
-    p = comma + 1;
+void ParseAccountingRecord(RunState& state) { ParseAccountingLine(state, state.CurrentLine); }
+
+void ParseAccountingLine(RunState& state, std::string_view line) {
+  const Commas commas = ScanCommas(line);
+  for (std::size_t k = 0; k < commas.count; ++k) {
+    state.CommaPositions[k] = static_cast<std::int64_t>(commas.offset[k]) + 1;
   }
 
   const auto i = state.RecordCount;

@@ -2,6 +2,8 @@
 // byte size and date, and files them in the record tables.
 #pragma once
 
+#include <string_view>
+
 #include "accounting/run_state.h"
 
 namespace tollbook {
@@ -14,5 +16,9 @@ namespace tollbook {
 // state.CommaPositions. A record numbered past the tables' capacity is not
 // filed (see RunState::RecordTablesOverflowed). Cannot fail.
 void ParseAccountingRecord(RunState& state);
+
+// The same for `line` in place of state.CurrentLine, which is left alone: lets
+// the merge parse the line where it was read, without copying it.
+void ParseAccountingLine(RunState& state, std::string_view line);
 
 }  // namespace tollbook

@@ -42,7 +42,8 @@ struct RunState {
   }
 
   std::string AccountingFilePath;  // the scratch file now being merged
-  std::string CurrentLine;         // the accounting line read last
+  std::string CurrentLine;         // the line ParseAccountingRecord parses (the merge
+                                   // parses its lines in place and leaves it alone)
   std::string SummaryPath;         // the summary file of this run
 
   // The record tables, parallel: index i describes the i-th line merged in

@@ -1,0 +1,45 @@
+// Start-up as the window and the command line both do it: resolve the
+// mailbox location, create the session and log in, then read the folder list
+// and find a folder by name.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mail/mail_source.h"
+
+namespace tollbook {
+
+// The text of start-up's error route, shown when the session cannot be
+// created or the log-in fails.
+inline constexpr std::string_view kStartUpFailureText =
+    "Groupwise 5 32-bit client not correctly Installed";
+
+// The logged-in account and the session it came from; the account is
+// released first.
+struct OpenedAccount {
+  std::unique_ptr<mail::Session> session;
+  std::unique_ptr<mail::Account> account;
+};
+
+// Opens the mailbox at location ("maildir:PATH", a directory path,
+// "imap://..." or "imaps://..."); an empty location means the default one
+// (mail::DefaultMailboxLocation). Logs in with two empty texts. Throws
+// mail::LoginError whose message names the mailbox and the cause.
+OpenedAccount OpenAccount(std::string_view location);
+
+// "Remote" when the account is a local copy of the mailbox, else "Connected".
+std::string_view ConnectionModeText(mail::Account& account);
+
+// The names of the account's folders in the order of its folder collection:
+// entries 1 to N of the folder list. Throws mail::MailError.
+std::vector<std::string> FolderNames(mail::Account& account);
+
+// The position (from 1) of the first folder whose name equals name, ignoring
+// the case of ASCII letters; 0 when there is none. The position is also the
+// folder list index that chooses it.
+int FindFolderPosition(const std::vector<std::string>& names, std::string_view name);
+
+}  // namespace tollbook

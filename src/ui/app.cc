@@ -1,0 +1,15 @@
+#include "ui/app.h"
+
+#include <QApplication>
+#include <QDir>
+
+namespace tollbook::ui {
+
+int RunTollbook(SessionFactory openSession, MessageBoxes& boxes) {
+  GWfrm window(std::move(openSession), boxes, QDir::currentPath());
+  if (!window.Form_Load()) return kStartUpFailed;
+  window.show();
+  return QApplication::exec();
+}
+
+}  // namespace tollbook::ui

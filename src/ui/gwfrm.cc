@@ -1,0 +1,177 @@
+#include "ui/gwfrm.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include "run/processing_run.h"
+#include "ui/directory_view.h"
+#include "ui/drive_list.h"
+#include "ui/message_boxes.h"
+
+namespace tollbook::ui {
+namespace {
+
+// How long lbcurrent may show a stale caption while a run works: the
+// summaries change it for every record, faster than anyone can read.
+constexpr qint64 kCurrentRepaintMs = 40;
+
+std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+QString FromLocalPath(const std::string& path) {
+  return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+}  // namespace
+
+int ListIndex(const QComboBox& combo) {
+  const int index = combo.currentIndex();
+  if (index < 0) return -1;
+  if (combo.isEditable() && combo.currentText() != combo.itemText(index)) return -1;
+  return index;
+}
+
+GWfrm::GWfrm(SessionFactory openSession, MessageBoxes& boxes, const QString& startDirectory,
+             QWidget* parent)
+    : QWidget(parent),
+      openSession_(std::move(openSession)),
+      boxes_(boxes),
+      startDirectory_(startDirectory) {
+  setObjectName(QStringLiteral("GWfrm"));
+  CreateControls();
+  SetFocusOrder();
+
+  // The view starts in the start directory, or in the nearest folder above
+  // it that can be read.
+  for (QString path = startDirectory_;; path = path.left(path.lastIndexOf('/'))) {
+    if (path.isEmpty()) path = QStringLiteral("/");
+    if (Dir1->SetPath(path).isEmpty() || path == QLatin1String("/")) break;
+  }
+  Drive1->ShowDriveOf(Dir1->Path());
+
+  connect(Check3, &QCheckBox::stateChanged, this, &GWfrm::Check3_Click);
+  connect(Command1, &QPushButton::clicked, this, &GWfrm::Command1_Click);
+  connect(Command4, &QPushButton::clicked, this, &GWfrm::Command4_Click);
+  connect(Dir1, &DirectoryView::PathChanged, this, &GWfrm::Dir1_Change);
+  connect(Dir1, &DirectoryView::OpenFailed, this, &GWfrm::ShowFolderError);
+  connect(Drive1, &DriveList::DriveChosen, this, &GWfrm::Drive1_Change);
+  connect(Timer1, &QTimer::timeout, this, &GWfrm::Timer1_Timer);
+}
+
+GWfrm::~GWfrm() = default;
+
+bool GWfrm::Form_Load() {
+  try {
+    GwSession = openSession_();
+    if (GwSession) GwAccount = GwSession->Login("", "");
+    if (!GwAccount) throw mail::LoginError("the log-in yielded no account");
+  } catch (const std::exception& e) {
+    ShowBox({kStartUpErrorText, MessageIcon::kCritical, ""}, QString::fromStdString(e.what()));
+    return false;
+  }
+
+  try {
+    Text1->setText(GwAccount->Remote() ? QStringLiteral("Remote") : QStringLiteral("Connected"));
+    tUserid->setText(QString::fromStdString(GwAccount->Owner()));
+    Combo1->clear();
+    Combo1->clearEditText();
+    const auto folders = GwAccount->AllFolders();
+    Combo1->addItem(QStringLiteral("<Select Folder>"));
+    for (int i = 1, n = folders->Count(); i <= n; ++i) {
+      Combo1->addItem(QString::fromStdString(folders->Item(i)->Name()));
+    }
+    Combo1->setCurrentIndex(-1);
+  } catch (const std::exception& e) {
+    ShowBox({std::string("cannot read the mail account: ") + e.what(), MessageIcon::kCritical, ""});
+    return false;
+  }
+
+  ApplyOutputPathRule();
+  return true;
+}
+
+void GWfrm::Check3_Click() { Text3->setVisible(Check3->isChecked()); }
+
+void GWfrm::Command1_Click() {
+  close();
+  QCoreApplication::quit();
+}
+
+void GWfrm::Command4_Click() {
+  if (!GwAccount) return;
+  RunProcessing(runState_, *GwAccount, *this);
+}
+
+void GWfrm::Dir1_Change() { ApplyOutputPathRule(); }
+
+void GWfrm::Drive1_Change() {
+  const QString message = Dir1->SetPath(Drive1->Drive());
+  if (message.isEmpty()) return;
+  Drive1->ShowDriveOf(Dir1->Path());
+  ShowFolderError(message);
+}
+
+void GWfrm::Timer1_Timer() {}
+
+void GWfrm::ApplyOutputPathRule() {
+  const QString path = Dir1->Path();
+  FolderEndsInBackslash = path.endsWith(QLatin1Char('/'));
+  Text2->setText(FromLocalPath(OutputFilePath(LocalPath(path), "fullacct.csv")));
+  Text3->setText(FromLocalPath(OutputFilePath(LocalPath(path), "summary.csv")));
+}
+
+RunSettings GWfrm::ReadSettings() {
+  RunSettings settings;
+  settings.fullAccountingPath = LocalPath(Text2->text());
+  settings.summaryPath = LocalPath(Text3->text());
+  settings.folderIndex = ListIndex(*Combo1);
+  settings.outputFolder = LocalPath(Dir1->Path());
+  settings.folderEndsInSeparator = FolderEndsInBackslash;
+  settings.deleteMessages = Check1->isChecked();
+  settings.cleanupTempFiles = Check2->isChecked();
+  settings.generateSummary = Check3->isChecked();
+  return settings;
+}
+
+void GWfrm::SetProgressCaption(std::string_view caption) {
+  lbProgress->setText(QString::fromUtf8(caption.data(), qsizetype(caption.size())));
+}
+
+void GWfrm::SetCurrentCaption(std::string_view caption) {
+  lbcurrent->setText(QString::fromUtf8(caption.data(), qsizetype(caption.size())));
+  // Captions that come faster than the eye are painted by the next repaint
+  // or, at the latest, when the run's closing message box shows.
+  if (!currentRepaintClock_.isValid() || currentRepaintClock_.elapsed() >= kCurrentRepaintMs) {
+    lbcurrent->repaint();
+    currentRepaintClock_.start();
+  }
+}
+
+void GWfrm::ShowMessageBox(const MessageBoxRequest& box) { ShowBox(box); }
+
+void GWfrm::SetBusyPointer(bool busy) {
+  if (busy) {
+    QApplication::setOverrideCursor(QCursor(Qt::BusyCursor));
+  } else if (QApplication::overrideCursor() != nullptr) {
+    QApplication::restoreOverrideCursor();
+  }
+}
+
+void GWfrm::ReportRunFailure(std::string_view message) {
+  ShowBox({"The run stopped: " + std::string(message), MessageIcon::kCritical, ""});
+}
+
+void GWfrm::ShowBox(const MessageBoxRequest& request, const QString& detail) {
+  boxes_.Show(ToBoxSpec(request, detail), isVisible() ? this : nullptr);
+}
+
+void GWfrm::ShowFolderError(const QString& message) {
+  ShowBox({message.toStdString(), MessageIcon::kWarning, ""});
+}
+
+}  // namespace tollbook::ui

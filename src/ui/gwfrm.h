@@ -1,0 +1,115 @@
+// GWfrm: the program's one window. It shows the mail connection, the folder
+// list, the output folder, the options and the output file paths, starts a
+// processing run with "GO" and shows the run's progress and messages.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QString>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+#include "accounting/run_state.h"
+#include "mail/mail_source.h"
+#include "run/front_end.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+
+namespace tollbook::ui {
+
+class DirectoryView;
+class DriveList;
+class MessageBoxes;
+
+// Creates the mail session (not yet logged in). Throws on failure.
+using SessionFactory = std::function<std::unique_ptr<mail::Session>()>;
+
+// The text of the box that start-up shows when it cannot log in.
+inline constexpr char kStartUpErrorText[] = "Groupwise 5 32-bit client not correctly Installed";
+
+class GWfrm : public QWidget, public RunFrontEnd {
+  Q_OBJECT
+
+ public:
+  // openSession is called once, by Form_Load. Boxes are shown through boxes,
+  // which must outlive the window. The directory view starts at
+  // startDirectory (absolute). The run state's tables are allocated here.
+  GWfrm(SessionFactory openSession, MessageBoxes& boxes, const QString& startDirectory,
+        QWidget* parent = nullptr);
+  ~GWfrm() override;
+
+  // Start-up: opens the session and logs in, fills the connection fields and
+  // the folder list and sets the default output paths. Returns false when the
+  // log-in failed or the account could not be read; the box saying so has
+  // then been shown and the window must not be shown.
+  bool Form_Load();
+
+  void Check3_Click();
+  void Command1_Click();
+  void Command4_Click();
+  void Dir1_Change();
+  void Drive1_Change();
+  void Timer1_Timer();
+
+  // Kept in step with Dir1's path: true when it ends in "/" (the root).
+  bool FolderEndsInBackslash = false;
+
+  // The run's front end: settings from the controls, captions, boxes, pointer.
+  RunSettings ReadSettings() override;
+  void SetProgressCaption(std::string_view caption) override;
+  void SetCurrentCaption(std::string_view caption) override;
+  void ShowMessageBox(const MessageBoxRequest& box) override;
+  void SetBusyPointer(bool busy) override;
+  void ReportRunFailure(std::string_view message) override;
+
+ private:
+  void CreateControls();
+  void SetFocusOrder();
+  void ApplyOutputPathRule();
+  void ShowBox(const MessageBoxRequest& request, const QString& detail = {});
+  void ShowFolderError(const QString& message);
+
+  SessionFactory openSession_;
+  MessageBoxes& boxes_;
+  QString startDirectory_;
+
+  std::unique_ptr<mail::Session> GwSession;
+  std::unique_ptr<mail::Account> GwAccount;
+  RunState runState_;
+  QElapsedTimer currentRepaintClock_;
+
+  QGroupBox* Frame2 = nullptr;
+  QLineEdit* Text1 = nullptr;
+  QLineEdit* tUserid = nullptr;
+  QGroupBox* Frame3 = nullptr;
+  QComboBox* Combo1 = nullptr;
+  QGroupBox* Frame4 = nullptr;
+  DriveList* Drive1 = nullptr;
+  DirectoryView* Dir1 = nullptr;
+  QGroupBox* Frame1 = nullptr;
+  QCheckBox* Check1 = nullptr;
+  QCheckBox* Check2 = nullptr;
+  QCheckBox* Check3 = nullptr;
+  QGroupBox* Frame5 = nullptr;
+  QLineEdit* Text2 = nullptr;
+  QLineEdit* Text3 = nullptr;
+  QLabel* Label5 = nullptr;
+  QPushButton* Command4 = nullptr;
+  QLabel* lbProgress = nullptr;
+  QLabel* lbcurrent = nullptr;
+  QPushButton* Command1 = nullptr;
+  QLabel* Label1 = nullptr;
+  QTimer* Timer1 = nullptr;
+};
+
+// Combo1's list index as the run reads it: the chosen entry, or -1 when none
+// is chosen or the text field holds something other than the chosen entry.
+int ListIndex(const QComboBox& combo);
+
+}  // namespace tollbook::ui

@@ -41,6 +41,17 @@ void SyncFileSystemOf(const std::string& folder) {
   if (rc != 0) throw FileError("cannot sync", folder, error);
 }
 
+// Throws when path no longer names the file open as fd (removed, renamed or
+// replaced since it was opened): lines synced there would be lost with it.
+void CheckStillInPlace(const std::string& path, int fd) {
+  struct stat open {}, named {};
+  if (::fstat(fd, &open) != 0) throw FileError("cannot check", path, errno);
+  if (::stat(path.c_str(), &named) != 0 || open.st_dev != named.st_dev ||
+      open.st_ino != named.st_ino) {
+    throw Failure(path + " was removed or replaced during the run");
+  }
+}
+
 void RemoveScratchFile(const std::string& path) {
   if (::unlink(path.c_str()) != 0) throw FileError("cannot delete", path, errno);
 }
@@ -174,6 +185,7 @@ void Run::Walk(mail::MessageCollection& messages) {
 void Run::CommitDeletions(mail::MessageCollection& messages) {
   step = "syncing " + full_->Path() + " before deleting messages";
   full_->Sync();
+  CheckStillInPlace(full_->Path(), full_->Descriptor());
   if (!fullDirectorySynced_) {
     SyncParentDirectory(full_->Path());
     fullDirectorySynced_ = true;

@@ -8,10 +8,12 @@
 #include <vmime/attachmentHelper.hpp>
 #include <vmime/bodyPartAttachment.hpp>
 #include <vmime/net/imap/IMAPMessage.hpp>
+#include <vmime/net/imap/IMAPMessagePart.hpp>
 #include <vmime/net/imap/IMAPMessagePartContentHandler.hpp>
 #include <vmime/vmime.hpp>
 
 #include "accounting/errors.h"
+#include "accounting/text.h"
 #include "mail/imap_errors.h"
 
 namespace tollbook::mail {
@@ -31,6 +33,85 @@ vmime::encoding EncodingOf(const vmime::header& header) {
   auto field = header.findField(vmime::fields::CONTENT_TRANSFER_ENCODING);
   if (!field) return vmime::encoding(vmime::encodingTypes::SEVEN_BIT);
   return *field->getValue<vmime::encoding>();
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// The value of a plain quoted parameter (name="value") read from its raw
+// text, unescaped and unfolded, blanks at either end kept (vmime trims them).
+// False for RFC 2231 parameters, tokens and values with encoded words, which
+// are left to vmime's decoding.
+bool PlainQuotedValue(std::string_view raw, std::string_view name, std::string& value) {
+  const auto equals = raw.find('=');
+  if (equals == std::string_view::npos) return false;
+  auto attribute = raw.substr(0, equals);
+  while (!attribute.empty() && IsBlank(attribute.back())) attribute.remove_suffix(1);
+  while (!attribute.empty() && IsBlank(attribute.front())) attribute.remove_prefix(1);
+  if (!EqualsIgnoreCase(attribute, name)) return false;
+  std::size_t i = equals + 1;
+  while (i < raw.size() && IsBlank(raw[i])) ++i;
+  if (i >= raw.size() || raw[i] != '"') return false;
+  value.clear();
+  for (++i; i < raw.size() && raw[i] != '"'; ++i) {
+    if (raw[i] == '\\' && i + 1 < raw.size()) {
+      value += raw[++i];
+    } else if (raw[i] != '\r' && raw[i] != '\n') {
+      value += raw[i];
+    }
+  }
+  return value.find("=?") == std::string::npos;
+}
+
+std::string DecodedWord(const vmime::word& word) {
+  const vmime::charset& charset = word.getCharset();
+  if (charset == vmime::charset(vmime::charsets::US_ASCII) ||
+      charset == vmime::charset(vmime::charsets::UTF_8)) {
+    return word.getBuffer();
+  }
+  try {
+    return word.getConvertedText(vmime::charset(vmime::charsets::UTF_8));
+  } catch (const vmime::exception&) {
+    return word.getBuffer();  // an unknown charset: the bytes as they stand
+  }
+}
+
+// The display name from a raw part header: the Content-Disposition filename,
+// else the Content-Type name; empty when there is neither.
+std::string DisplayNameOf(const std::string& rawHeader) {
+  vmime::header header;
+  header.parse(rawHeader);
+  std::shared_ptr<const vmime::parameter> parameter;
+  std::string_view parameterName;
+  const auto disposition = header.findField<vmime::contentDispositionField>(vmime::fields::CONTENT_DISPOSITION);
+  if (disposition && disposition->hasParameter("filename")) {
+    parameter = disposition->findParameter("filename");
+    parameterName = "filename";
+  } else if (const auto type = header.findField<vmime::contentTypeField>(vmime::fields::CONTENT_TYPE)) {
+    parameter = type->findParameter("name");
+    parameterName = "name";
+  }
+  if (!parameter) return {};
+  const std::size_t offset = parameter->getParsedOffset();
+  const std::size_t length = parameter->getParsedLength();
+  std::string value;
+  if (length > 0 && offset + length <= rawHeader.size() &&
+      PlainQuotedValue(std::string_view(rawHeader).substr(offset, length), parameterName, value)) {
+    return value;
+  }
+  return DecodedWord(parameter->getValue());
+}
+
+// The IMAP section number of a part: "" for the message, "2", "2.1", ...
+std::string SectionOf(const std::shared_ptr<const vmime::net::imap::IMAPMessagePart>& part) {
+  std::vector<std::size_t> numbers;
+  for (auto p = part; p; p = p->getParent()) numbers.push_back(p->getNumber());
+  numbers.pop_back();  // the message itself
+  std::string section;
+  for (auto it = numbers.rbegin(); it != numbers.rend(); ++it) {
+    if (!section.empty()) section += '.';
+    section += std::to_string(*it + 1);
+  }
+  return section;
 }
 
 // A file in $TMPDIR that disappears when closed, for decoding an attachment
@@ -63,13 +144,13 @@ class ScratchBuffer {
 class ImapAttachment : public Attachment {
  public:
   ImapAttachment(std::shared_ptr<IMAPMessage> message, std::shared_ptr<vmime::net::messagePart> part,
-                 std::shared_ptr<const vmime::bodyPart> probe, std::string where)
+                 std::shared_ptr<const vmime::bodyPart> probe, std::string rawHeader, std::string where)
       : message_(std::move(message)), part_(std::move(part)), probe_(std::move(probe)),
-        where_(std::move(where)) {}
+        rawHeader_(std::move(rawHeader)), where_(std::move(where)) {}
 
   std::string DisplayName() override {
     try {
-      return vmime::bodyPartAttachment(probe_).getName().getConvertedText(vmime::charsets::UTF_8);
+      return DisplayNameOf(rawHeader_);
     } catch (...) {
       RethrowAsMailError(ImapStage::kSession, "reading the attachment name of " + where_);
     }
@@ -109,6 +190,7 @@ class ImapAttachment : public Attachment {
   std::shared_ptr<IMAPMessage> message_;
   std::shared_ptr<vmime::net::messagePart> part_;
   std::shared_ptr<const vmime::bodyPart> probe_;
+  std::string rawHeader_;
   std::string where_;
 };
 
@@ -134,9 +216,10 @@ class ImapAttachments : public AttachmentCollection {
 
 class ImapMessage : public Message {
  public:
-  ImapMessage(std::shared_ptr<IMAPMessage> message, std::string where,
+  ImapMessage(std::shared_ptr<IMAPMessage> message, std::string where, ImapRawHeaderFetcher fetchHeader,
               std::function<void(const std::string&)> markDeleted)
-      : message_(std::move(message)), markDeleted_(std::move(markDeleted)) {
+      : message_(std::move(message)), fetchHeader_(std::move(fetchHeader)),
+        markDeleted_(std::move(markDeleted)) {
     describe_ = "UID " + std::string(message_->getUID()) + " in " + where;
   }
 
@@ -147,8 +230,13 @@ class ImapMessage : public Message {
       auto structure = message_->getStructure();
       std::unique_ptr<Attachment> first;
       if (structure->getPartCount() > 0) {
-        auto root = structure->getPartAt(0);
-        first = FindFirst(root, *message_->getHeader(), /*isRoot=*/true);
+        vmime::header topLevel;
+        try {
+          topLevel.copyFrom(*message_->getHeader());
+        } catch (const vmime::exceptions::unfetched_object&) {
+          // None of the top-level fields is present.
+        }
+        first = FindFirst(structure->getPartAt(0), topLevel, "", /*isRoot=*/true);
       }
       return std::make_unique<ImapAttachments>(std::move(first), describe_);
     } catch (...) {
@@ -164,7 +252,7 @@ class ImapMessage : public Message {
   // a part is an attachment by vmime's rules, or its sub-parts are searched
   // when it is a multipart. Fetches one MIME header per part it visits.
   std::unique_ptr<Attachment> FindFirst(const std::shared_ptr<vmime::net::messagePart>& part,
-                                        const vmime::header& header, bool isRoot) {
+                                        const vmime::header& header, std::string rawHeader, bool isRoot) {
     auto parent = std::make_shared<vmime::bodyPart>();
     auto probe = std::make_shared<vmime::bodyPart>();
     probe->getHeader()->copyFrom(header);
@@ -174,19 +262,25 @@ class ImapMessage : public Message {
       // Keep a parent-less copy with the header: enough for the name and encoding.
       auto kept = std::make_shared<vmime::bodyPart>();
       kept->getHeader()->copyFrom(header);
-      return std::make_unique<ImapAttachment>(message_, part, kept, describe_);
+      if (isRoot) rawHeader = fetchHeader_(message_->getUID(), "");
+      return std::make_unique<ImapAttachment>(message_, part, kept, std::move(rawHeader), describe_);
     }
     if (part->getType().getType() != vmime::mediaTypes::MULTIPART) return nullptr;
     auto children = part->getStructure();
     for (std::size_t i = 0, n = children->getPartCount(); i < n; ++i) {
       auto child = children->getPartAt(i);
-      message_->fetchPartHeader(child);
-      if (auto found = FindFirst(child, *child->getHeader(), /*isRoot=*/false)) return found;
+      auto imapChild = std::dynamic_pointer_cast<vmime::net::imap::IMAPMessagePart>(child);
+      if (!imapChild) throw MessageError(describe_ + ": not an IMAP message part");
+      std::string raw = fetchHeader_(message_->getUID(), SectionOf(imapChild));
+      vmime::header childHeader;
+      childHeader.parse(raw);
+      if (auto found = FindFirst(child, childHeader, std::move(raw), /*isRoot=*/false)) return found;
     }
     return nullptr;
   }
 
   std::shared_ptr<IMAPMessage> message_;
+  ImapRawHeaderFetcher fetchHeader_;
   std::function<void(const std::string&)> markDeleted_;
   std::string describe_;
 };
@@ -201,11 +295,12 @@ const std::vector<std::string>& ImapTopLevelFields() {
 }
 
 std::unique_ptr<Message> MakeImapMessage(std::shared_ptr<vmime::net::message> message,
-                                         std::string where,
+                                         std::string where, ImapRawHeaderFetcher fetchHeader,
                                          std::function<void(const std::string& uid)> markDeleted) {
   auto imapMessage = std::dynamic_pointer_cast<IMAPMessage>(message);
   if (!imapMessage) throw MessageError(where + ": not an IMAP message");
-  return std::make_unique<ImapMessage>(std::move(imapMessage), std::move(where), std::move(markDeleted));
+  return std::make_unique<ImapMessage>(std::move(imapMessage), std::move(where), std::move(fetchHeader),
+                                       std::move(markDeleted));
 }
 
 }  // namespace tollbook::mail

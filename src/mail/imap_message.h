@@ -4,11 +4,17 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 #include <vmime/net/message.hpp>
 
 #include "mail/mail_source.h"
 
 namespace tollbook::mail {
+
+// Fetches the raw MIME header of one part of the message with UID uid:
+// section "1.2" gives BODY.PEEK[1.2.MIME], "" the message's own top-level
+// fields of ImapTopLevelFields().
+using ImapRawHeaderFetcher = std::function<std::string(const std::string& uid, const std::string& section)>;
 
 // A message whose UID, FLAGS and BODYSTRUCTURE (with the top-level
 // Content-Type, Content-Disposition, Content-ID, Content-Location and
@@ -16,7 +22,7 @@ namespace tollbook::mail {
 // called with the message's UID by Delete(). where names the folder for
 // messages ("INBOX on imaps://host:993").
 std::unique_ptr<Message> MakeImapMessage(std::shared_ptr<vmime::net::message> message,
-                                         std::string where,
+                                         std::string where, ImapRawHeaderFetcher fetchHeader,
                                          std::function<void(const std::string& uid)> markDeleted);
 
 // The header fields that decide whether the message itself is an attachment.

@@ -65,6 +65,12 @@ class ImapMessageCollection : public MessageCollection {
                              "also remove messages that others marked deleted; run without deletion");
         }
       }
+      // The account's own connection reads the raw part headers, with the
+      // folder examined (read-only) on it too.
+      auto connection = StoreConnection();
+      mailbox_ = vmime::net::imap::IMAPUtils::quoteString(
+          vmime::net::imap::IMAPUtils::pathToString(connection->hierarchySeparator(), path_));
+      RunCommand(connection, "EXAMINE " + mailbox_);
       folder_ = store_->getFolder(path_);
       folder_->open(vmime::net::folder::MODE_READ_ONLY);
       uidValidity_ = std::dynamic_pointer_cast<vmime::net::imap::IMAPFolder>(folder_)->getUIDValidity();
@@ -96,9 +102,12 @@ class ImapMessageCollection : public MessageCollection {
     }
     auto& message = chunk_[position_++];
     const bool deletedByOthers = (message->getFlags() & vmime::net::message::FLAG_DELETED) != 0;
-    auto result = MakeImapMessage(message, where_, [this, deletedByOthers](const std::string& uid) {
-      if (!deletedByOthers) pending_.push_back(std::stoul(uid));
-    });
+    auto result = MakeImapMessage(
+        message, where_,
+        [this](const std::string& uid, const std::string& section) { return FetchRawHeader(uid, section); },
+        [this, deletedByOthers](const std::string& uid) {
+          if (!deletedByOthers) pending_.push_back(std::stoul(uid));
+        });
     message.reset();
     return result;
   }
@@ -113,9 +122,7 @@ class ImapMessageCollection : public MessageCollection {
                            ": the folder was re-created during the run (UIDVALIDITY changed)");
       }
       auto connection = StoreConnection();
-      const std::string mailbox = vmime::net::imap::IMAPUtils::quoteString(
-          vmime::net::imap::IMAPUtils::pathToString(connection->hierarchySeparator(), path_));
-      RunCommand(connection, "SELECT " + mailbox);
+      RunCommand(connection, "SELECT " + mailbox_);
       for (std::size_t from = 0; from < pending_.size(); from += kUidsPerCommand) {
         const std::vector<unsigned long> part(
             pending_.begin() + from, pending_.begin() + std::min(pending_.size(), from + kUidsPerCommand));
@@ -126,8 +133,8 @@ class ImapMessageCollection : public MessageCollection {
         FaultPoint("expunge");
       }
       pending_.clear();
-      // Leave the folder without CLOSE, which would expunge others' \Deleted messages.
-      RunCommand(connection, connection->hasCapability("UNSELECT") ? "UNSELECT" : "EXAMINE " + mailbox);
+      // Back to read-only without CLOSE, which would expunge others' \Deleted messages.
+      RunCommand(connection, "EXAMINE " + mailbox_);
     } catch (...) {
       RethrowAsMailError(ImapStage::kSession, "cannot delete the handled messages of " + where_);
     }
@@ -140,6 +147,38 @@ class ImapMessageCollection : public MessageCollection {
       throw ConnectionError("the connection to the server of " + where_ + " is closed");
     }
     return imapStore->getConnection();
+  }
+
+  std::string FetchRawHeader(const std::string& uid, const std::string& section) {
+    std::string fields;
+    for (const auto& field : ImapTopLevelFields()) fields += (fields.empty() ? "" : " ") + field;
+    const std::string item = section.empty() ? "BODY.PEEK[HEADER.FIELDS (" + fields + ")]"
+                                             : "BODY.PEEK[" + section + ".MIME]";
+    const std::string context = "reading part " + (section.empty() ? "0" : section) + " of UID " + uid +
+                                " in " + where_;
+    try {
+      auto connection = StoreConnection();
+      IMAPCommand::createCommand("UID FETCH " + uid + " (" + item + ")")->send(connection);
+      std::unique_ptr<IMAPParser::response> response(connection->readResponse());
+      if (response->isBad() || response->response_done()->response_tagged()->resp_cond_state()->status() !=
+                                   IMAPParser::resp_cond_state::OK) {
+        throw vmime::exceptions::command_error("UID FETCH", response->getErrorLog(), "bad response");
+      }
+      for (const auto* data : response->continue_req_or_response_data()) {
+        const auto* responseData = data->response_data();
+        if (responseData == nullptr || responseData->message_data() == nullptr) continue;
+        const auto* attributes = responseData->message_data()->msg_att();
+        if (attributes == nullptr) continue;
+        for (const auto* item : attributes->items()) {
+          if (item->type() == IMAPParser::msg_att_item::BODY_SECTION && item->nstring() != nullptr) {
+            return item->nstring()->value();
+          }
+        }
+      }
+      throw MessageError(context + ": the server sent no header");
+    } catch (...) {
+      RethrowAsMailError(ImapStage::kSession, context);
+    }
   }
 
   void LoadChunk() {
@@ -169,6 +208,7 @@ class ImapMessageCollection : public MessageCollection {
   std::shared_ptr<vmime::net::store> store_;
   vmime::net::folder::path path_;
   std::string where_;
+  std::string mailbox_;  // the folder's name as a quoted IMAP string
   std::shared_ptr<vmime::net::folder> folder_;
   unsigned long uidValidity_ = 0;
   std::vector<vmime::net::message::uid> uids_;  // every UID of the folder when it was opened

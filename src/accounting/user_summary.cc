@@ -1,12 +1,13 @@
+#include <algorithm>
 #include <cmath>
 #include <string_view>
-#include <unordered_map>
 
 #include "accounting/errors.h"
 #include "accounting/number_text.h"
 #include "accounting/summary.h"
 #include "accounting/summary_common.h"
 #include "accounting/text.h"
+#include "accounting/user_groups.h"
 
 namespace tollbook {
 
@@ -17,12 +18,11 @@ namespace {
 
 // sum + b, rounded to the nearest whole number with a half going to the even
 // neighbour (the default rounding mode), as a 64-bit integer.
-std::int64_t AddRounded(std::int64_t sum, double b, const RunState& state, std::int64_t g) {
+std::int64_t AddRounded(std::int64_t sum, double b, std::string_view user) {
   const double result = std::nearbyint(static_cast<double>(sum) + b);
   // 2^63 is exactly representable; every double below it fits.
   if (!(result >= -9223372036854775808.0 && result < 9223372036854775808.0)) {
-    throw Failure("user " + state.UserNames[static_cast<std::size_t>(g)] +
-                  ": byte sum is beyond the 64-bit range");
+    throw Failure("user " + std::string(user) + ": byte sum is beyond the 64-bit range");
   }
   return static_cast<std::int64_t>(result);
 }
@@ -33,25 +33,50 @@ void WriteUserSummary(RunState& state, std::ostream& summaryOutput, ProgressDisp
   const std::int64_t n = summary_detail::RecordsToSummarise(state);
   std::string caption;
 
-  // Grouping. The index maps each key (ignoring case) to its group; the views
-  // point into RecordUser, which is not changed until the section is written.
+  // Grouping, in record order. The hashes of the keys are taken a few records
+  // ahead, so that the table's slot and group are on their way from memory by
+  // the time the record is added.
   progress.SetProgressCaption("Summerize by User");
-  std::unordered_map<std::string_view, std::int64_t, CaseInsensitiveHash, CaseInsensitiveEqual>
-      groups;
-  std::int64_t g = 0;
+  UserGroups groups(state.RecordUser);
+  constexpr std::int64_t kAhead = 16;  // records between the hash and the lookup
+  constexpr std::int64_t kHalfway = kAhead / 2;
+  std::uint64_t hashes[kAhead];
+  auto hashOf = [&](std::int64_t i) -> std::uint64_t& { return hashes[i % kAhead]; };
+  auto stageHash = [&](std::int64_t i) {
+    if (i > n) return;
+    const std::string& key = state.RecordUser[static_cast<std::size_t>(i)];
+    if (key.empty()) return;
+    hashOf(i) = UserGroups::Hash(key);
+    groups.PrefetchSlot(hashOf(i));
+  };
+  auto stageGroup = [&](std::int64_t i) {
+    if (i <= n && !state.RecordUser[static_cast<std::size_t>(i)].empty()) {
+      groups.PrefetchGroup(hashOf(i));
+    }
+  };
+  for (std::int64_t i = 1; i <= std::min<std::int64_t>(n, kAhead); ++i) stageHash(i);
+  for (std::int64_t i = 1; i <= std::min<std::int64_t>(n, kHalfway); ++i) stageGroup(i);
   for (std::int64_t i = 1; i <= n; ++i) {
     summary_detail::ShowPosition(progress, caption, i, n);
     const auto index = static_cast<std::size_t>(i);
-    const std::string& key = state.RecordUser[index];
-    if (key.empty()) continue;
-    auto [it, inserted] = groups.try_emplace(key, g + 1);
-    if (inserted) ++g;
-    const auto group = static_cast<std::size_t>(it->second);
-    state.UserNames[group] = key;
+    const bool hasKey = !state.RecordUser[index].empty();
+    const std::uint64_t hash = hasKey ? hashOf(i) : 0;
+    stageHash(i + kAhead);  // overwrites record i's hash, taken above
+    stageGroup(i + kHalfway);
+    if (!hasKey) continue;
+    const std::size_t g = groups.Add(static_cast<std::uint32_t>(i), hash);
+    UserGroups::Group& group = groups.At(g);
     const double b = summary_detail::RecordByteSize(state, i);
-    auto& sum = IsInbound(state.RecordDirection[index]) ? state.UserBytesIn[group]
-                                                        : state.UserBytesOut[group];
-    sum = AddRounded(sum, b, state, it->second);
+    auto& sum = IsInbound(state.RecordDirection[index]) ? group.bytesIn : group.bytesOut;
+    sum = AddRounded(sum, b, groups.Name(g));
+  }
+  const std::int64_t g = static_cast<std::int64_t>(groups.Count());
+  for (std::int64_t u = 1; u <= g; ++u) {
+    const auto index = static_cast<std::size_t>(u);
+    const UserGroups::Group& group = groups.At(index);
+    state.UserNames[index].assign(groups.Name(index));
+    state.UserBytesIn[index] = group.bytesIn;
+    state.UserBytesOut[index] = group.bytesOut;
   }
   state.UserCount = g;
 
@@ -76,7 +101,6 @@ void WriteUserSummary(RunState& state, std::ostream& summaryOutput, ProgressDisp
   }
 
   // The keys are consumed.
-  groups.clear();
   for (std::int64_t i = 1; i <= n; ++i) state.RecordUser[static_cast<std::size_t>(i)].clear();
 }
 

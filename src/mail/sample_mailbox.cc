@@ -162,7 +162,7 @@ std::string Generator::OtherLine(const User& user, std::int64_t when) {
   return line;
 }
 
-// An accounting file of one flavour: lines in time order, a few of them late
+// An accounting file of one flavour: lines in time order, one in two hundred late
 // (dated the day before), every line ended by CR LF.
 std::string Generator::AccountingFile(std::int64_t& lines) {
   const bool smtp = random_.Chance(0.6);
@@ -171,7 +171,7 @@ std::string Generator::AccountingFile(std::int64_t& lines) {
   std::string file;
   for (int i = 0; i < count; ++i) {
     clock_ += random_.Between(20, 600);
-    const std::int64_t when = random_.Chance(0.05) ? clock_ - 86400 : clock_;
+    const std::int64_t when = random_.Chance(0.005) ? clock_ - 86400 : clock_;
     const User& user = random_.Pick(kUsers);
     file += smtp ? SmtpLine(user, when) : OtherLine(user, when);
     file += "\r\n";

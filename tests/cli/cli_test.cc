@@ -1,0 +1,303 @@
+// tollbook-cli end to end: the built binary run on real Maildirs, its exit
+// status, standard output and error, and the files it writes.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <map>
+#include <optional>
+
+#include "accounting/run_state.h"
+#include "mail/memory_source.h"
+#include "mail/sample_mailbox.h"
+#include "mail/session_factory.h"
+#include "run/processing_run.h"
+#include "support/test_support.h"
+
+namespace tollbook {
+namespace {
+
+using testing::FileExists;
+using testing::ListFolder;
+using testing::ReadFile;
+using testing::TempDir;
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+struct Invocation {
+  std::vector<std::string> args;
+  std::string directory;  // the working directory; empty: the test's
+  // Environment changes: a value sets the variable, nullopt removes it.
+  std::map<std::string, std::optional<std::string>> environment;
+  const char* program = TOLLBOOK_CLI_PATH;
+};
+
+Result RunCli(const Invocation& invocation) {
+  TempDir capture;
+  const std::string outPath = capture / "out", errPath = capture / "err";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (!invocation.directory.empty() && ::chdir(invocation.directory.c_str()) != 0) ::_exit(120);
+    for (const auto& [name, value] : invocation.environment) {
+      if (value) {
+        ::setenv(name.c_str(), value->c_str(), 1);
+      } else {
+        ::unsetenv(name.c_str());
+      }
+    }
+    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int in = ::open("/dev/null", O_RDONLY);
+    if (out < 0 || err < 0 || in < 0) ::_exit(121);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    std::vector<char*> argv{const_cast<char*>(invocation.program)};
+    for (const auto& arg : invocation.args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    ::execv(invocation.program, argv.data());
+    ::_exit(122);
+  }
+  Result result;
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+    ADD_FAILURE() << invocation.program << " did not run to an exit";
+    return result;
+  }
+  result.status = WEXITSTATUS(status);
+  result.out = ReadFile(outPath);
+  result.err = ReadFile(errPath);
+  return result;
+}
+
+Result RunCli(std::vector<std::string> args) { return RunCli(Invocation{std::move(args), "", {}}); }
+
+// A sample mailbox in a temporary folder, with an output folder beside it.
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    mail::SampleOptions options;
+    options.messages = 60;
+    options.seed = 7;
+    options.linesPerFile = 6;
+    sample_ = mail::WriteSampleMailbox(maildir_, options);
+    ASSERT_EQ(::mkdir(out_.c_str(), 0700), 0);
+  }
+
+  std::vector<std::string> AccountingFiles() {
+    std::vector<std::string> files;
+    for (const char* sub : {"/.Accounting/cur", "/.Accounting/new"}) {
+      for (const auto& name : ListFolder(maildir_ + sub)) files.push_back(sub + name);
+    }
+    return files;
+  }
+
+  TempDir dir_;
+  std::string maildir_ = dir_ / "Maildir";
+  std::string out_ = dir_ / "out";
+  mail::SampleSummary sample_;
+};
+
+TEST(Cli, HelpAndVersion) {
+  const Result help = RunCli({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_TRUE(help.out.starts_with("Usage: tollbook-cli [--mailbox URL]")) << help.out;
+  EXPECT_EQ(help.err, "");
+  const Result version = RunCli({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "tollbook-cli " TOLLBOOK_VERSION "\n");
+}
+
+TEST(Cli, BadUsageExitsWithTwo) {
+  const struct {
+    std::vector<std::string> args;
+    const char* error;
+  } cases[] = {
+      {{"--bogus"}, "tollbook-cli: unknown option --bogus\n"},
+      {{"--output"}, "tollbook-cli: --output needs a value\n"},
+      {{"--output="}, "tollbook-cli: --output needs a value that is not empty\n"},
+      {{"--folder", ""}, "tollbook-cli: --folder needs a value that is not empty\n"},
+      {{"--delete=yes"}, "tollbook-cli: --delete takes no value\n"},
+      {{"/some/Maildir"},
+       "tollbook-cli: unexpected argument /some/Maildir (the mailbox is given with --mailbox)\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.front());
+    const Result result = RunCli(c.args);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, std::string(c.error) + "Try 'tollbook-cli --help'.\n");
+  }
+}
+
+TEST(Cli, AMissingMailboxTakesTheStartUpErrorRoute) {
+  TempDir dir;
+  const std::string missing = dir / "Maildir";
+  for (const std::string& location : {missing, "maildir:" + missing}) {
+    const Result result = RunCli({"--mailbox", location, "--output", dir.Path()});
+    EXPECT_EQ(result.status, 3);
+    EXPECT_EQ(result.out, "Groupwise 5 32-bit client not correctly Installed\n");
+    EXPECT_EQ(result.err,
+              "tollbook-cli: cannot open the Maildir " + missing + ": No such file or directory\n");
+  }
+  EXPECT_EQ(ListFolder(dir.Path()), std::vector<std::string>{});
+}
+
+TEST_F(CliTest, ListsTheFoldersInListOrder) {
+  const Result result = RunCli({"--mailbox", maildir_, "--list-folders"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "INBOX\nAccounting\nArchive\nArchive.2023\nDrafts\nSent\nTrash\n");
+  EXPECT_EQ(result.err, "");
+}
+
+TEST_F(CliTest, TheMailboxComesFromTheEnvironmentWhenNotGiven) {
+  const std::string folders = "INBOX\nAccounting\nArchive\nArchive.2023\nDrafts\nSent\nTrash\n";
+  const std::optional<std::string> unset;
+  const Invocation cases[] = {
+      {{"--list-folders"}, "", {{"TOLLBOOK_MAILBOX", "maildir:" + maildir_}, {"MAILDIR", "/nowhere"}}},
+      {{"--list-folders"}, "", {{"TOLLBOOK_MAILBOX", unset}, {"MAILDIR", maildir_}}},
+      {{"--list-folders"}, "", {{"TOLLBOOK_MAILBOX", unset}, {"MAILDIR", unset}, {"HOME", dir_.Path()}}},
+  };
+  for (const auto& invocation : cases) {
+    const Result result = RunCli(invocation);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, folders);
+  }
+  const Result none = RunCli(Invocation{{"--list-folders"}, "",
+                                     {{"TOLLBOOK_MAILBOX", unset}, {"MAILDIR", unset},
+                                      {"HOME", out_}}});
+  EXPECT_EQ(none.status, 3);
+  EXPECT_EQ(none.err, "tollbook-cli: cannot open the Maildir " + out_ +
+                          "/Maildir: No such file or directory\n");
+}
+
+TEST_F(CliTest, AnUnknownFolderIsBadUsageThatListsTheFolders) {
+  const Result result = RunCli({"--mailbox", maildir_, "--folder", "Accounts", "--output", out_});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err,
+            "tollbook-cli: --folder: there is no folder named \"Accounts\"; the folders are:\n"
+            "  INBOX\n  Accounting\n  Archive\n  Archive.2023\n  Drafts\n  Sent\n  Trash\n"
+            "Try 'tollbook-cli --help'.\n");
+  EXPECT_EQ(ListFolder(out_), std::vector<std::string>{});
+}
+
+TEST_F(CliTest, AFolderWithoutAccountingFilesShowsBothBoxes) {
+  // No --folder: the mailbox, INBOX, which holds only ordinary mail; the
+  // output goes to the current directory.
+  const Result result = RunCli(Invocation{{"--mailbox", maildir_, "--summary"}, out_, {}});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "No Files to process in this folder.\nAccounting Files Processed 0\n");
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(ListFolder(out_), std::vector<std::string>{"fullacct.csv"});
+  EXPECT_EQ(ReadFile(out_ + "/fullacct.csv"), "");
+}
+
+// The same attachments, in the same order, in the in-memory store.
+std::shared_ptr<mail::MemoryStore> CopyToMemory(const std::string& maildir, int position,
+                                                const std::string& scratch) {
+  auto store = std::make_shared<mail::MemoryStore>();
+  auto account = mail::CreateSession(maildir)->Login("", "");
+  auto messages = account->AllFolders()->Item(position)->Messages(false);
+  int count = 0;
+  while (auto message = messages->Next()) {
+    std::vector<mail::MemoryAttachmentData> attachments;
+    auto collection = message->Attachments();
+    for (int i = 1; i <= collection->Count(); ++i) {
+      auto attachment = collection->Item(i);
+      attachment->Save(scratch);
+      attachments.push_back({attachment->DisplayName(), ReadFile(scratch)});
+    }
+    store->AddMessage("Accounting", std::to_string(++count), std::move(attachments));
+  }
+  return store;
+}
+
+TEST_F(CliTest, WritesWhatTheEngineWritesForTheSameAttachments) {
+  const Result result = RunCli({"--mailbox", maildir_, "--folder", "ACCOUNTING", "--output", out_,
+                             "--summary"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out,
+            "Accounting Files Processed " + std::to_string(sample_.accountingMessages) + "\n");
+  EXPECT_EQ(result.err, "");
+  ASSERT_GT(sample_.accountingMessages, 10);
+
+  TempDir engine;
+  auto store = CopyToMemory(maildir_, 2, dir_ / "copy");
+  auto account = mail::CreateMemorySession(store)->Login("", "");
+  RunState state(1000);
+  testing::RecordingFrontEnd frontEnd;
+  frontEnd.settings.outputFolder = engine.Path();
+  frontEnd.settings.fullAccountingPath = engine / "fullacct.csv";
+  frontEnd.settings.summaryPath = engine / "summary.csv";
+  frontEnd.settings.generateSummary = true;
+  ASSERT_EQ(RunProcessing(state, *account, frontEnd), RunOutcome::kCompleted);
+
+  const auto files = ListFolder(engine.Path());
+  EXPECT_EQ(files.size(), static_cast<std::size_t>(sample_.accountingMessages) + 2);
+  EXPECT_EQ(ListFolder(out_), files);
+  for (const auto& name : files) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(ReadFile(out_ + "/" + name), ReadFile(engine / name));
+  }
+  EXPECT_NE(ReadFile(out_ + "/summary.csv"), "");
+}
+
+TEST_F(CliTest, DeleteAndCleanupLeaveOnlyTheOtherMessagesAndTheOutputFiles) {
+  const auto before = AccountingFiles();
+  const Result result =
+      RunCli({"--mailbox", "maildir:" + maildir_, "--folder", "accounting", "--output", out_ + "/",
+           "--full-file", dir_ / "full.csv", "--summary-file", dir_ / "sum.csv", "--delete",
+           "--cleanup", "--summary"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(AccountingFiles().size(), before.size() - static_cast<std::size_t>(sample_.accountingMessages));
+  EXPECT_EQ(ListFolder(out_), std::vector<std::string>{});
+  EXPECT_TRUE(FileExists(dir_ / "full.csv"));
+  EXPECT_TRUE(FileExists(dir_ / "sum.csv"));
+
+  const Result again = RunCli({"--mailbox", maildir_, "--folder", "Accounting", "--output", out_});
+  EXPECT_EQ(again.status, 0);
+  EXPECT_EQ(again.out, "No Files to process in this folder.\nAccounting Files Processed 0\n");
+}
+
+TEST_F(CliTest, AFailedRunExitsWithOneAndNamesTheCause) {
+  const Result result =
+      RunCli({"--mailbox", maildir_, "--folder", "Accounting", "--output", out_ + "/missing"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_TRUE(result.err.starts_with("tollbook-cli: ")) << result.err;
+  EXPECT_NE(result.err.find(out_ + "/missing/fullacct.csv for writing: No such file or directory"),
+            std::string::npos)
+      << result.err;
+  EXPECT_EQ(AccountingFiles().size(), static_cast<std::size_t>(60));
+}
+
+TEST(SampleProgram, WritesAMailboxOnceAndRefusesASecond) {
+  TempDir dir;
+  const Invocation write{{dir / "Maildir", "--messages", "5", "--seed", "9"}, "", {},
+                         TOLLBOOK_SAMPLE_PATH};
+  const Result first = RunCli(write);
+  EXPECT_EQ(first.status, 0) << first.err;
+  EXPECT_TRUE(first.out.starts_with("Wrote the sample mailbox " + dir / "Maildir" +
+                                    ": 5 messages in its Accounting folder, "))
+      << first.out;
+  const Result second = RunCli(write);
+  EXPECT_EQ(second.status, 1);
+  EXPECT_EQ(second.err, "tollbook-sample: cannot write a sample mailbox into " + dir / "Maildir" +
+                            ": it holds a mailbox already\n");
+  const Result bad = RunCli(Invocation{{dir / "Other", "--messages", "many"}, "", {},
+                                       TOLLBOOK_SAMPLE_PATH});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_TRUE(bad.err.starts_with("tollbook-sample: --messages: not a valid number: many\n"))
+      << bad.err;
+  EXPECT_FALSE(FileExists(dir / "Other"));
+}
+
+}  // namespace
+}  // namespace tollbook

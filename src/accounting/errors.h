@@ -10,9 +10,11 @@ namespace tollbook {
 
 // A failure of a processing run or of one of its steps: a file that cannot be
 // opened, read, written or synced, an input that cannot be summarised.
+// Control bytes of the message (a NUL or CR taken from a record's text, say)
+// are written as \xNN, so that the whole message survives being shown as C text.
 class Failure : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit Failure(const std::string& message);
 };
 
 // A file-system call failed; the message names the path and the system's

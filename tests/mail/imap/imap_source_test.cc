@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "accounting/merge.h"
 #include "mail/imap/dovecot_server.h"
 #include "mail/imap/test_mailbox.h"
 #include "mail/memory_source.h"
@@ -310,6 +311,43 @@ TEST(ImapSourceTest, UntrustedCertificateIsRefused) {
     EXPECT_NE(std::string(e.what()).find("certificate is not trusted"), std::string::npos) << e.what();
   }
   ::setenv("TOLLBOOK_IMAP_CA_FILE", server->CaFile().c_str(), 1);
+}
+
+// Stops its own server after the first accounting file: the run fails with a
+// clear message, keeps the merged lines and deletes nothing.
+TEST(ImapSourceTest, ServerStoppedMidRunFailsTheRunCleanly) {
+  REQUIRE_DOVECOT();
+  TempDir tree;
+  const std::string acct = testing::SmtpLine("I", "03/08/2003", "gus", 7) + "\r\n";
+  for (int i = 1; i <= 5; ++i) {
+    testing::WriteMaildirMessage(tree.Path(), "", "s" + std::to_string(i), "",
+                                 testing::MixedMessage("s", {testing::Base64Part("acct", acct)}));
+  }
+  DovecotServer own;
+  own.Fill("acct", tree.Path());
+  ::setenv("TOLLBOOK_IMAP_CA_FILE", own.CaFile().c_str(), 1);
+  auto account = LogIn(Url("imaps", own.ImapsPort()));
+  ::setenv("TOLLBOOK_IMAP_CA_FILE", server->CaFile().c_str(), 1);
+
+  class StoppingFrontEnd : public testing::RecordingFrontEnd {
+   public:
+    explicit StoppingFrontEnd(DovecotServer& s) : server_(s) {}
+    void SetCurrentCaption(std::string_view caption) override {
+      RecordingFrontEnd::SetCurrentCaption(caption);
+      if (caption == "1") server_.Stop();
+    }
+
+   private:
+    DovecotServer& server_;
+  } frontEnd(own);
+  const RunResult result = RunOn(*account, -1, true, &frontEnd);
+  EXPECT_EQ(result.outcome, RunOutcome::kFailed);
+  ASSERT_EQ(result.failures.size(), 1u);
+  EXPECT_NE(result.failures[0].find("INBOX on imaps://acct@127.0.0.1:" + std::to_string(own.ImapsPort())),
+            std::string::npos)
+      << result.failures[0];
+  EXPECT_EQ(result.full, std::string(kSmtpHeader) + "\r\n" + acct);
+  EXPECT_EQ(ListFolder(own.MaildirOf("acct") + "/cur").size(), 5u);
 }
 
 // Runs last: a refused password slows later log-ins from the same address.

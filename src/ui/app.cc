@@ -5,8 +5,8 @@
 
 namespace tollbook::ui {
 
-int RunTollbook(SessionFactory openSession, MessageBoxes& boxes) {
-  GWfrm window(std::move(openSession), boxes, QDir::currentPath());
+int RunTollbook(AccountOpener openAccount, MessageBoxes& boxes) {
+  GWfrm window(std::move(openAccount), boxes, QDir::currentPath());
   if (!window.Form_Load()) return kStartUpFailed;
   window.show();
   return QApplication::exec();

@@ -14,6 +14,6 @@ inline constexpr int kStartUpFailed = 1;
 // the window and runs the event loop. Returns the exit status: the event
 // loop's, or kStartUpFailed when start-up took its error route (the window
 // is then never shown).
-int RunTollbook(SessionFactory openSession, MessageBoxes& boxes);
+int RunTollbook(AccountOpener openAccount, MessageBoxes& boxes);
 
 }  // namespace tollbook::ui

@@ -36,10 +36,10 @@ int ListIndex(const QComboBox& combo) {
   return index;
 }
 
-GWfrm::GWfrm(SessionFactory openSession, MessageBoxes& boxes, const QString& startDirectory,
+GWfrm::GWfrm(AccountOpener openAccount, MessageBoxes& boxes, const QString& startDirectory,
              QWidget* parent)
     : QWidget(parent),
-      openSession_(std::move(openSession)),
+      openAccount_(std::move(openAccount)),
       boxes_(boxes),
       startDirectory_(startDirectory) {
   setObjectName(QStringLiteral("GWfrm"));
@@ -67,23 +67,24 @@ GWfrm::~GWfrm() = default;
 
 bool GWfrm::Form_Load() {
   try {
-    GwSession = openSession_();
-    if (GwSession) GwAccount = GwSession->Login("", "");
-    if (!GwAccount) throw mail::LoginError("the log-in yielded no account");
+    OpenedAccount opened = openAccount_();
+    if (!opened.account) throw mail::LoginError("the log-in gave no account");
+    GwSession = std::move(opened.session);
+    GwAccount = std::move(opened.account);
   } catch (const std::exception& e) {
-    ShowBox({kStartUpErrorText, MessageIcon::kCritical, ""}, QString::fromStdString(e.what()));
+    ShowBox({std::string(kStartUpFailureText), MessageIcon::kCritical, ""},
+            QString::fromStdString(e.what()));
     return false;
   }
 
   try {
-    Text1->setText(GwAccount->Remote() ? QStringLiteral("Remote") : QStringLiteral("Connected"));
+    Text1->setText(QString::fromLatin1(ConnectionModeText(*GwAccount)));
     tUserid->setText(QString::fromStdString(GwAccount->Owner()));
     Combo1->clear();
     Combo1->clearEditText();
-    const auto folders = GwAccount->AllFolders();
     Combo1->addItem(QStringLiteral("<Select Folder>"));
-    for (int i = 1, n = folders->Count(); i <= n; ++i) {
-      Combo1->addItem(QString::fromStdString(folders->Item(i)->Name()));
+    for (const std::string& name : FolderNames(*GwAccount)) {
+      Combo1->addItem(QString::fromStdString(name));
     }
     Combo1->setCurrentIndex(-1);
   } catch (const std::exception& e) {

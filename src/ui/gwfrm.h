@@ -12,6 +12,7 @@
 #include "accounting/run_state.h"
 #include "mail/mail_source.h"
 #include "run/front_end.h"
+#include "run/start_up.h"
 
 class QCheckBox;
 class QComboBox;
@@ -27,20 +28,17 @@ class DirectoryView;
 class DriveList;
 class MessageBoxes;
 
-// Creates the mail session (not yet logged in). Throws on failure.
-using SessionFactory = std::function<std::unique_ptr<mail::Session>()>;
-
-// The text of the box that start-up shows when it cannot log in.
-inline constexpr char kStartUpErrorText[] = "Groupwise 5 32-bit client not correctly Installed";
+// Creates the mail session and logs in. Throws when either fails.
+using AccountOpener = std::function<OpenedAccount()>;
 
 class GWfrm : public QWidget, public RunFrontEnd {
   Q_OBJECT
 
  public:
-  // openSession is called once, by Form_Load. Boxes are shown through boxes,
+  // openAccount is called once, by Form_Load. Boxes are shown through boxes,
   // which must outlive the window. The directory view starts at
   // startDirectory (absolute). The run state's tables are allocated here.
-  GWfrm(SessionFactory openSession, MessageBoxes& boxes, const QString& startDirectory,
+  GWfrm(AccountOpener openAccount, MessageBoxes& boxes, const QString& startDirectory,
         QWidget* parent = nullptr);
   ~GWfrm() override;
 
@@ -75,7 +73,7 @@ class GWfrm : public QWidget, public RunFrontEnd {
   void ShowBox(const MessageBoxRequest& request, const QString& detail = {});
   void ShowFolderError(const QString& message);
 
-  SessionFactory openSession_;
+  AccountOpener openAccount_;
   MessageBoxes& boxes_;
   QString startDirectory_;
 

@@ -18,12 +18,14 @@
 namespace tollbook::ui {
 namespace {
 
-// "MS Sans Serif" where the machine has it, else the platform's sans-serif.
+// "MS Sans Serif" where the machine has it, else the platform's sans-serif,
+// narrowed to about MS Sans Serif's width so the captions fit their controls.
 QFont SansSerif(qreal points, bool bold) {
-  QFont font(QFontDatabase::hasFamily(QStringLiteral("MS Sans Serif"))
-                 ? QStringLiteral("MS Sans Serif")
-                 : QFontDatabase::systemFont(QFontDatabase::GeneralFont).family());
+  const bool original = QFontDatabase::hasFamily(QStringLiteral("MS Sans Serif"));
+  QFont font(original ? QStringLiteral("MS Sans Serif")
+                      : QFontDatabase::systemFont(QFontDatabase::GeneralFont).family());
   font.setStyleHint(QFont::SansSerif);
+  if (!original) font.setStretch(QFont::SemiCondensed);
   font.setPointSizeF(points);
   font.setBold(bold);
   return font;

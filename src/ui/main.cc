@@ -2,7 +2,7 @@
 // ~/Maildir names, the same one tollbook-cli uses.
 #include <QApplication>
 
-#include "mail/session_factory.h"
+#include "run/start_up.h"
 #include "ui/app.h"
 #include "ui/message_boxes.h"
 
@@ -10,6 +10,6 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   tollbook::ui::QtMessageBoxes boxes;
   return tollbook::ui::RunTollbook(
-      [] { return tollbook::mail::CreateSession(tollbook::mail::DefaultMailboxLocation()); },
+      [] { return tollbook::OpenAccount(""); },
       boxes);
 }

@@ -7,7 +7,7 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "mail/session_factory.h"
+#include "run/start_up.h"
 #include "ui/gwfrm.h"
 #include "ui/message_boxes.h"
 
@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
   const QString output = QString::fromLocal8Bit(argv[1]);
   tollbook::ui::QtMessageBoxes boxes;
   tollbook::ui::GWfrm window(
-      [] { return tollbook::mail::CreateSession(tollbook::mail::DefaultMailboxLocation()); },
+      [] { return tollbook::OpenAccount(""); },
       boxes, QDir::currentPath());
   if (!window.Form_Load()) return 1;
   window.show();

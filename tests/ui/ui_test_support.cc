@@ -17,13 +17,22 @@ std::vector<std::string> RecordingBoxes::Summaries() const {
   return summaries;
 }
 
+ui::AccountOpener MemoryAccountOpener(std::shared_ptr<mail::MemoryStore> store) {
+  return [store] {
+    OpenedAccount opened;
+    opened.session = mail::CreateMemorySession(store);
+    opened.account = opened.session->Login("", "");
+    return opened;
+  };
+}
+
 WindowTest::WindowTest() { store->folders.push_back({"INBOX", {}}); }
 
 ui::GWfrm& WindowTest::Window() {
   if (!window) {
     auto store = this->store;
-    window = std::make_unique<ui::GWfrm>([store] { return mail::CreateMemorySession(store); },
-                                         boxes, QString::fromStdString(dir.Path()));
+    window = std::make_unique<ui::GWfrm>(MemoryAccountOpener(store), boxes,
+                                         QString::fromStdString(dir.Path()));
   }
   return *window;
 }

@@ -34,6 +34,9 @@ class RecordingBoxes : public ui::MessageBoxes {
   std::vector<std::string> Summaries() const;
 };
 
+// Logs in to the in-memory store.
+ui::AccountOpener MemoryAccountOpener(std::shared_ptr<mail::MemoryStore> store);
+
 // Finds the control called name in window; fails the test when it is missing.
 template <typename Control>
 Control* Find(const QWidget& window, const char* name) {

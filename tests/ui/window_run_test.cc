@@ -1,0 +1,193 @@
+// A run started with "GO": settings read from the controls, the captions and
+// the pointer while it works, its message boxes, and its files.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+
+#include "accounting/merge.h"
+#include "mail/sample_mailbox.h"
+#include "ui/directory_view.h"
+#include "ui_test_support.h"
+
+namespace tollbook::testing {
+namespace {
+
+// Records the captions of lbProgress and lbcurrent each time lbcurrent is painted.
+class PaintRecorder : public QObject {
+ public:
+  PaintRecorder(QLabel* progress, QLabel* current) : progress_(progress), current_(current) {
+    current->installEventFilter(this);
+  }
+  std::vector<std::string> painted;  // "PROGRESS|CURRENT"
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) {
+      painted.push_back(progress_->text().toStdString() + "|" + current_->text().toStdString());
+    }
+    return false;
+  }
+
+ private:
+  QLabel* progress_;
+  QLabel* current_;
+};
+
+class WindowRunTest : public WindowTest {
+ protected:
+  std::string Caption(const char* name) {
+    return Find<QLabel>(*window, name)->text().toStdString();
+  }
+  void ChooseFolder(const std::string& name) {
+    auto* combo = Find<QComboBox>(*window, "Combo1");
+    const int index = combo->findText(QString::fromStdString(name));
+    ASSERT_GT(index, 0) << name;
+    combo->setCurrentIndex(index);
+  }
+  void Go() { QTest::mouseClick(Find<QPushButton>(*window, "Command4"), Qt::LeftButton); }
+  // Records the captions and the pointer at every box.
+  void WatchBoxes() {
+    boxes.onShow = [this](const ui::BoxSpec& box) {
+      const QCursor* cursor = QApplication::overrideCursor();
+      atBoxes.push_back(box.text.toStdString() + "|" + Caption("lbProgress") + "|" +
+                        Caption("lbcurrent") + "|" +
+                        (cursor != nullptr && cursor->shape() == Qt::BusyCursor ? "busy" : "idle"));
+    };
+  }
+  std::vector<std::string> atBoxes;
+};
+
+TEST_F(WindowRunTest, RunFromTheWindowWritesWhatTollbookCliWrites) {
+  const mail::SampleOptions sample{.messages = 40, .seed = 7};
+  mail::WriteSampleMailbox(dir / "window-Maildir", sample);
+  mail::WriteSampleMailbox(dir / "cli-Maildir", sample);
+  std::filesystem::create_directory(dir / "window-out");
+  std::filesystem::create_directory(dir / "cli-out");
+
+  const std::string maildir = dir / "window-Maildir";
+  window = std::make_unique<ui::GWfrm>([maildir] { return OpenAccount("maildir:" + maildir); },
+                                       boxes, QString::fromStdString(dir / "window-out"));
+  ASSERT_TRUE(window->Form_Load());
+  window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+  ChooseFolder("Accounting");
+  QTest::mouseClick(Find<QCheckBox>(*window, "Check3"), Qt::LeftButton);
+  PaintRecorder painter(Find<QLabel>(*window, "lbProgress"), Find<QLabel>(*window, "lbcurrent"));
+  WatchBoxes();
+  Go();
+
+  ASSERT_EQ(boxes.shown.size(), 1u) << boxes.Summaries()[0];
+  const std::string processed = boxes.shown[0].text.toStdString();
+  EXPECT_EQ(boxes.Summaries()[0], "Gateway Accounting|information|" + processed);
+  ASSERT_TRUE(processed.starts_with("Accounting Files Processed "));
+  EXPECT_EQ(atBoxes[0].substr(atBoxes[0].size() - 5), "|idle");
+  ASSERT_FALSE(painter.painted.empty());
+  EXPECT_EQ(painter.painted.front(), "Processing File . . .|1");
+  EXPECT_EQ(Caption("lbProgress"), "");
+  EXPECT_EQ(Caption("lbcurrent"), "");
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+#ifdef TOLLBOOK_CLI
+  QProcess cli;
+  cli.setWorkingDirectory(QString::fromStdString(dir / "cli-out"));
+  cli.start(TOLLBOOK_CLI, {"--mailbox", QString::fromStdString("maildir:" + (dir / "cli-Maildir")),
+                           "--folder", "Accounting", "--summary"});
+  ASSERT_TRUE(cli.waitForFinished(60000));
+  EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+  EXPECT_NE(cli.readAllStandardOutput().toStdString().find(processed), std::string::npos);
+  EXPECT_EQ(ListFolder(dir / "window-out"), ListFolder(dir / "cli-out"));
+  for (const std::string& name : ListFolder(dir / "cli-out")) {
+    EXPECT_EQ(ReadFile(dir / "window-out/" + name), ReadFile(dir / "cli-out/" + name)) << name;
+  }
+#else
+  GTEST_SKIP() << "tollbook-cli is not part of this build";
+#endif
+}
+
+TEST_F(WindowRunTest, EmptyFolderGivesTwoBoxesTheFirstUnderTheBusyPointer) {
+  store->AddMessage("INBOX", "plain", {{"notes", "x"}});
+  StartedWindow();
+  QTest::mouseClick(Find<QCheckBox>(*window, "Check3"), Qt::LeftButton);
+  WatchBoxes();
+  Go();
+  EXPECT_EQ(boxes.Summaries(),
+            (std::vector<std::string>{
+                "The Tollbook|none|No Files to process in this folder.",
+                "Gateway Accounting|information|Accounting Files Processed 0"}));
+  ASSERT_EQ(atBoxes.size(), 2u);
+  EXPECT_EQ(atBoxes[0], "No Files to process in this folder.|||busy");
+  EXPECT_EQ(atBoxes[1], "Accounting Files Processed 0|||idle");
+  EXPECT_EQ(ReadFile(dir / "fullacct.csv"), "");
+  EXPECT_FALSE(FileExists(dir / "summary.csv"));
+}
+
+TEST_F(WindowRunTest, SettingsComeFromTheControls) {
+  store->folders.push_back({"Accounting", {}});
+  store->AddMessage("Accounting", "one", {{"acct", "a,1\r\n"}});
+  store->AddMessage("Accounting", "two", {{"ACCT", "b,2\r\n"}});
+  std::filesystem::create_directory(dir / "out");
+  StartedWindow();
+  ChooseFolder("Accounting");
+  Find<ui::DirectoryView>(*window, "Dir1")->SetPath(QString::fromStdString(dir / "out"));
+  Find<QLineEdit>(*window, "Text2")->setText(QString::fromStdString(dir / "merged.csv"));
+  QTest::mouseClick(Find<QCheckBox>(*window, "Check1"), Qt::LeftButton);
+  QTest::mouseClick(Find<QCheckBox>(*window, "Check2"), Qt::LeftButton);
+  Go();
+
+  EXPECT_EQ(boxes.Summaries(), std::vector<std::string>{
+                                   "Gateway Accounting|information|Accounting Files Processed 2"});
+  EXPECT_EQ(ReadFile(dir / "merged.csv"), std::string(kOtherHeader) + "\r\na,1\r\nb,2\r\n");
+  EXPECT_EQ(store->deletedIds, (std::vector<std::string>{"one", "two"}));
+  EXPECT_EQ(ListFolder(dir / "out"), std::vector<std::string>{});
+  EXPECT_FALSE(FileExists(dir / "summary.csv"));
+}
+
+TEST_F(WindowRunTest, AFailedRunNamesTheCauseAndLeavesTheWindowUsable) {
+  store->AddMessage("INBOX", "one", {{"acct", "a,1\r\n"}});
+  StartedWindow();
+  auto* text2 = Find<QLineEdit>(*window, "Text2");
+  text2->setText(QString::fromStdString(dir / "missing/fullacct.csv"));
+  Go();
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  const std::string failure = boxes.Summaries()[0];
+  EXPECT_TRUE(failure.starts_with("The Tollbook|critical|The run stopped: ")) << failure;
+  EXPECT_NE(failure.find(dir / "missing/fullacct.csv"), std::string::npos) << failure;
+  EXPECT_NE(failure.find("No such file or directory"), std::string::npos) << failure;
+  EXPECT_EQ(Caption("lbProgress"), "");
+  EXPECT_EQ(Caption("lbcurrent"), "");
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+  boxes.shown.clear();
+  text2->setText(QString::fromStdString(dir / "fullacct.csv"));
+  Go();
+  EXPECT_EQ(boxes.Summaries(), std::vector<std::string>{
+                                   "Gateway Accounting|information|Accounting Files Processed 1"});
+}
+
+TEST(ListIndexTest, TypedTextThatIsNotTheChosenEntryMeansNone) {
+  QComboBox combo;
+  combo.setEditable(true);
+  combo.addItems({"<Select Folder>", "INBOX", "Accounting"});
+  struct Row {
+    int index;
+    const char* typed;  // nullptr: leave the text of the chosen entry
+    int listIndex;
+  };
+  const Row rows[] = {
+      {-1, nullptr, -1}, {0, nullptr, 0},  {2, nullptr, 2},
+      {2, "Acc", -1},    {1, "INBOX", 1},  {-1, "Accounting", -1},
+  };
+  for (const Row& row : rows) {
+    combo.setCurrentIndex(row.index);
+    if (row.typed != nullptr) combo.setEditText(row.typed);
+    EXPECT_EQ(ui::ListIndex(combo), row.listIndex) << row.index << " " << (row.typed ? row.typed : "");
+  }
+}
+
+}  // namespace
+}  // namespace tollbook::testing

@@ -59,7 +59,15 @@ munpack_loop() {
 find "$folder" -type f -print0 >"$work/files"
 xargs -0 cat <"$work/files" >/dev/null  # warms the cache
 
-declare -a t_cat t_summary t_cleanup t_delete
+# The messages a run with --delete removes, to time rm on the same files.
+list_messages() { (cd "$1/.Accounting" && find cur new -type f | sort); }
+fresh_copy
+run_cli --delete --cleanup
+list_messages "$work/mail" >"$work/before"
+list_messages "$work/run/mail" >"$work/after"
+comm -23 "$work/before" "$work/after" | tr '\n' '\0' >"$work/deleted"
+
+declare -a t_cat t_summary t_cleanup t_delete t_rm
 for ((r = 0; r < rounds; r++)); do
   a=$(now); xargs -0 cat <"$work/files" >/dev/null; b=$(now)
   t_cat+=("$(seconds "$a" "$b")")
@@ -76,6 +84,10 @@ for ((r = 0; r < rounds; r++)); do
   a=$(now); run_cli --delete --cleanup; b=$(now)
   t_delete+=("$(seconds "$a" "$b")")
   left=$(find "$work/run/mail/.Accounting/cur" "$work/run/mail/.Accounting/new" -type f | wc -l)
+
+  fresh_copy
+  a=$(now); (cd "$work/run/mail/.Accounting" && xargs -0 rm -f <"$work/deleted"); b=$(now)
+  t_rm+=("$(seconds "$a" "$b")")
 done
 files=$(tail -n 1 "$work/cli.txt")
 
@@ -94,6 +106,7 @@ cat_s=$(best "${t_cat[@]}")
 summary_s=$(best "${t_summary[@]}")
 cleanup_s=$(best "${t_cleanup[@]}")
 delete_s=$(best "${t_delete[@]}")
+rm_s=$(best "${t_rm[@]}")
 size=$(du -sb "$folder" | cut -f1)
 
 echo "Maildir end to end: $messages messages, $((size / 1000000)) MB; $(cat "$work/sample.txt" | sed 's/.*: //')"
@@ -103,8 +116,11 @@ printf '  %-52s %9.3f\n' "cat of every message file (the read limit)" "$cat_s"
 printf '  %-52s %9.3f\n' "tollbook-cli --summary (scratch files kept)" "$summary_s"
 printf '  %-52s %9.3f\n' "tollbook-cli --summary --cleanup" "$cleanup_s"
 printf '  %-52s %9.3f\n' "tollbook-cli --summary --delete --cleanup" "$delete_s"
+printf '  %-52s %9.3f\n' "rm of the same $(tr -cd '\0' <"$work/deleted" | wc -c) messages (the delete limit)" "$rm_s"
 printf '  %-52s %9.3f\n' "munpack loop$munpack_note" "$t_munpack_all"
 echo "  messages left after --delete: $left"
+awk -v d="$delete_s" -v s="$summary_s" -v r="$rm_s" 'BEGIN {
+  printf "  time --delete --cleanup adds to --summary: %.3f s; rm of the same messages: %.3f s\n", d - s, r }'
 
 goal() {  # what measured op target
   awk -v w="$1" -v m="$2" -v op="$3" -v t="$4" 'BEGIN {

@@ -21,6 +21,7 @@
 #include "mail/mime_file_stream.h"
 #include "mail/session_factory.h"
 #include "mail/vmime_init.h"
+#include "run/fault_injection.h"
 
 namespace tollbook::mail {
 namespace {
@@ -174,6 +175,7 @@ class MaildirMessages : public MessageCollection {
       for (; done < marked.size(); ++done) {
         std::string path;
         if (Unlink(marked[done], path)) removed.push_back(std::move(path));
+        FaultPoint("expunge");
       }
       std::vector<std::string> synced;
       for (const auto& path : removed) {

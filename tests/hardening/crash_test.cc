@@ -1,0 +1,129 @@
+// Crash safety of a deleting run: tollbook-cli --delete --summary (with and
+// without --cleanup) on a real Maildir is killed with SIGKILL at every kill
+// point of every kind (save, merge, mark, cleanup, sync, commit, expunge,
+// summary) and at random moments. After each kill every accounting message is
+// either still in the folder, byte for byte, or all its lines are in
+// fullacct.csv (and its scratch file unless cleaned up); no other message is
+// touched; and a second run completes and takes the rest.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "hardening/crash_harness.h"
+#include "support/test_support.h"
+
+namespace tollbook::testing {
+namespace {
+
+// The folders of these tests live in /dev/shm when there is one: a killed
+// process leaves the same files on any file system, and syncs there are free.
+const bool kInMemory = [] {
+  if (::access("/dev/shm", W_OK) == 0) ::setenv("TMPDIR", "/dev/shm", 1);
+  return true;
+}();
+
+constexpr int kAccountingMessages = 50;
+
+// Every n-th kill point is tried (TOLLBOOK_CRASH_STRIDE, default 1: all).
+int Stride() {
+  const char* value = std::getenv("TOLLBOOK_CRASH_STRIDE");
+  const int stride = value != nullptr ? std::atoi(value) : 1;
+  return stride > 0 ? stride : 1;
+}
+
+class CrashSafety : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    messages_ = CrashMessages(kAccountingMessages);
+    WriteCrashMaildir(template_ / "mail", messages_);
+    for (const auto& m : messages_) {
+      if (!m.accounting) untouched_.push_back(m.name);
+    }
+  }
+
+  std::vector<std::string> Args(const std::string& mail, const std::string& out) const {
+    std::vector<std::string> args{"--mailbox", mail, "--output", out, "--delete", "--summary"};
+    if (GetParam()) args.push_back("--cleanup");
+    return args;
+  }
+
+  // One killed run on a fresh copy of the folder, the check, and the second
+  // run. Returns false when the run was not killed (the point lies past the end).
+  bool KillAndRecover(const std::string& killAt, long killAfterMicros) {
+    TempDir dir;
+    const std::string mail = dir / "mail", out = dir / "out", again = dir / "again";
+    std::filesystem::copy(template_ / "mail", mail, std::filesystem::copy_options::recursive);
+    std::filesystem::create_directory(out);
+    std::filesystem::create_directory(again);
+    const std::string program = killAt.empty() ? TOLLBOOK_CLI_PATH : TOLLBOOK_CLI_FAULTS_PATH;
+    const ProcessResult killed = RunProgram(program, Args(mail, out), killAt, killAfterMicros);
+    const std::string where = killAt.empty() ? "after " + std::to_string(killAfterMicros) + " us"
+                                             : "at " + killAt;
+    EXPECT_EQ(CheckNothingLost(messages_, mail, {out}, GetParam()), "") << "killed " << where;
+
+    const ProcessResult second = RunProgram(TOLLBOOK_CLI_PATH, Args(mail, again));
+    EXPECT_EQ(second.exitCode, 0) << "second run after the kill " << where << ": " << second.output;
+    EXPECT_EQ(CheckNothingLost(messages_, mail, {out, again}, GetParam()), "") << "second run, " << where;
+    EXPECT_EQ(RemainingMessages(mail), untouched_) << "second run, " << where;
+    if (!killed.killed) {
+      EXPECT_TRUE(killAt.empty()) << killAt << " was never reached: " << killed.output;
+    }
+    return killed.killed;
+  }
+
+  TempDir template_;
+  std::vector<CrashMessage> messages_;
+  std::vector<std::string> untouched_;
+};
+
+TEST_P(CrashSafety, MaildirKilledAtEveryPoint) {
+  const bool cleanup = GetParam();
+  const int n = kAccountingMessages;
+  const std::vector<std::pair<std::string, int>> points = {
+      {"save", n},  {"merge", n},  {"mark", n},    {"cleanup", cleanup ? n : 0},
+      {"sync", 1},  {"commit", 1}, {"expunge", n}, {"summary", 1}};
+  int kills = 0;
+  for (const auto& [point, count] : points) {
+    for (int i = 1; i <= count; i += (count > 1 ? Stride() : 1)) {
+      kills += KillAndRecover(point + ":" + std::to_string(i), -1) ? 1 : 0;
+      if (HasFailure()) return;
+    }
+  }
+  std::printf("maildir kill points (cleanup %d): %d\n", cleanup, kills);
+  RecordProperty("kill_points", kills);
+  EXPECT_GE(kills, (cleanup ? 5 : 4) * n / Stride());
+}
+
+// SIGKILL at random moments of a whole run (seeded: the same moments every time).
+TEST_P(CrashSafety, MaildirKilledAtRandomMoments) {
+  TempDir dir;
+  std::filesystem::copy(template_ / "mail", dir / "mail", std::filesystem::copy_options::recursive);
+  const auto start = std::chrono::steady_clock::now();
+  const ProcessResult whole = RunProgram(TOLLBOOK_CLI_PATH, Args(dir / "mail", dir.Path()));
+  const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
+                          std::chrono::steady_clock::now() - start)
+                          .count();
+  ASSERT_EQ(whole.exitCode, 0) << whole.output;
+  std::mt19937 random(GetParam() ? 7 : 11);
+  std::uniform_int_distribution<long> moment(0, micros);
+  int kills = 0;
+  for (int i = 0; i < 30 / Stride() + 1; ++i) {
+    kills += KillAndRecover("", moment(random)) ? 1 : 0;
+    if (HasFailure()) return;
+  }
+  std::printf("random kills (cleanup %d): %d of %d within a %ld us run\n", GetParam(), kills,
+              30 / Stride() + 1, static_cast<long>(micros));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cleanup, CrashSafety, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "WithCleanup" : "KeepingScratchFiles"; });
+
+}  // namespace
+}  // namespace tollbook::testing

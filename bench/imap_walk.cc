@@ -1,0 +1,104 @@
+// Times Tollbook's IMAP walk of one folder (structure, part headers up to the
+// first attachment, then only the "acct" bodies) against fetching every whole
+// message of the same folder. Prints both figures; asserts nothing.
+//
+//   tollbook-bench-imap-walk URL FOLDER
+#include <chrono>
+#include <filesystem>
+#include <cstdio>
+#include <vmime/net/imap/IMAPMessage.hpp>
+#include <vmime/vmime.hpp>
+
+#include "accounting/run_state.h"
+#include "mail/imap_connection.h"
+#include "mail/imap_url.h"
+#include "mail/netrc.h"
+#include "mail/session_factory.h"
+#include "run/processing_run.h"
+
+namespace {
+
+class QuietFrontEnd : public tollbook::RunFrontEnd {
+ public:
+  tollbook::RunSettings settings;
+  tollbook::RunSettings ReadSettings() override { return settings; }
+  void SetProgressCaption(std::string_view) override {}
+  void SetCurrentCaption(std::string_view) override {}
+  void ShowMessageBox(const tollbook::MessageBoxRequest&) override {}
+  void SetBusyPointer(bool) override {}
+  void ReportRunFailure(std::string_view message) override {
+    std::fprintf(stderr, "run failed: %.*s\n", static_cast<int>(message.size()), message.data());
+  }
+};
+
+// Discards what it is given, counting the bytes.
+class CountingStream : public vmime::utility::outputStream {
+ public:
+  std::size_t bytes = 0;
+  void flush() override {}
+
+ protected:
+  void writeImpl(const vmime::byte_t* const, const std::size_t count) override { bytes += count; }
+};
+
+double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: %s URL FOLDER\n", argv[0]);
+    return 2;
+  }
+  const std::string url = argv[1], folderName = argv[2];
+  try {
+    // Tollbook's walk: the whole processing run into a scratch folder.
+    char outTemplate[] = "/tmp/tollbook-bench-XXXXXX";
+    const std::string out = ::mkdtemp(outTemplate);
+    auto account = tollbook::mail::CreateSession(url)->Login("", "");
+    int position = -1;
+    auto folders = account->AllFolders();
+    for (int i = 1; i <= folders->Count(); ++i) {
+      if (folders->Item(i)->Name() == folderName) position = i;
+    }
+    QuietFrontEnd frontEnd;
+    frontEnd.settings = {out + "/fullacct.csv", out + "/summary.csv", position, out, false, false, true, true};
+    tollbook::RunState state{200000};
+    tollbook::RunCounts counts;
+    auto start = std::chrono::steady_clock::now();
+    const auto outcome = tollbook::RunProcessing(state, *account, frontEnd, &counts);
+    const double walk = Seconds(std::chrono::steady_clock::now() - start);
+    std::filesystem::remove_all(out);
+
+    // Whole messages: one FETCH for the UIDs, then BODY.PEEK[] per message.
+    tollbook::mail::ImapUrl location = tollbook::mail::ParseImapUrl(url);
+    tollbook::mail::CompleteImapCredentials(location, tollbook::mail::DefaultNetrcPath());
+    auto store = tollbook::mail::ConnectImapStore(location);
+    auto folder = store->getFolder(vmime::net::folder::path(
+        folderName == "INBOX" ? vmime::net::folder::path::component("INBOX")
+                              : vmime::net::folder::path::component(folderName)));
+    folder->open(vmime::net::folder::MODE_READ_ONLY);
+    start = std::chrono::steady_clock::now();
+    const std::size_t count = folder->getMessageCount();
+    CountingStream sink;
+    if (count > 0) {
+      auto messages = folder->getMessages(vmime::net::messageSet::byNumber(1, count));
+      folder->fetchMessages(messages, vmime::net::fetchAttributes(vmime::net::fetchAttributes::UID));
+      for (auto& message : messages) message->extract(sink, nullptr, 0, -1, /*peek=*/true);
+    }
+    const double whole = Seconds(std::chrono::steady_clock::now() - start);
+    folder->close(false);
+    store->disconnect();
+
+    std::printf("folder %s: %lld messages, %lld accounting files%s\n", folderName.c_str(),
+                static_cast<long long>(counts.messages), static_cast<long long>(counts.accountingFiles),
+                outcome == tollbook::RunOutcome::kCompleted ? "" : " (run FAILED)");
+    std::printf("  Tollbook walk (whole run):   %7.2f s\n", walk);
+    std::printf("  whole-message fetch only:    %7.2f s  (%zu messages, %.1f MB)\n", whole, count,
+                sink.bytes / 1e6);
+    return outcome == tollbook::RunOutcome::kCompleted ? 0 : 1;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+}

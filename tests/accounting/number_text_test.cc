@@ -57,7 +57,9 @@ TEST(ConvertByteSizeTest, AcceptsDecimalTextAndRejectsTheRest) {
     double value = -1;
     const bool ok = ConvertByteSize(text, value);
     EXPECT_EQ(ok, expected.has_value()) << '"' << text << '"';
-    if (ok && expected) EXPECT_EQ(value, *expected) << '"' << text << '"';
+    if (ok && expected) {
+      EXPECT_EQ(value, *expected) << '"' << text << '"';
+    }
   }
   double value = 0;
   EXPECT_FALSE(ConvertByteSize(std::string(400, '9'), value)) << "beyond a double's range";

@@ -23,9 +23,14 @@ inline bool IsInbound(std::string_view direction) {
   return direction.size() == 1 && (direction[0] == 'i' || direction[0] == 'I');
 }
 
+// Writes line and CR LF straight to the stream's buffer (a user section has a
+// line per user); a short write marks the stream bad.
 inline void WriteLine(std::ostream& out, const std::string& line) {
-  out.write(line.data(), static_cast<std::streamsize>(line.size()));
-  out.write("\r\n", 2);
+  std::streambuf& buffer = *out.rdbuf();
+  const auto size = static_cast<std::streamsize>(line.size());
+  if (buffer.sputn(line.data(), size) != size || buffer.sputn("\r\n", 2) != 2) {
+    out.setstate(std::ios::badbit);
+  }
 }
 
 // Shows "i of N" in the current caption, reusing `caption`'s storage.

@@ -45,8 +45,14 @@ std::uint64_t UserGroups::Hash(std::string_view key) {
   return Mix(h);
 }
 
-UserGroups::UserGroups(const std::vector<std::string>& keys)
-    : keys_(keys), slots_(kFirstSlots), mask_(kFirstSlots - 1) {}
+UserGroups::UserGroups(const std::vector<std::string>& keys, std::size_t records)
+    : keys_(keys) {
+  std::size_t slots = kFirstSlots;
+  while (slots < 2 * records) slots *= 2;
+  slots_.assign(slots, Slot{});
+  mask_ = slots - 1;
+  groups_.reserve(records);
+}
 
 bool UserGroups::SameKey(const Group& group, std::string_view key) const {
   if (group.keyLength != key.size()) return false;

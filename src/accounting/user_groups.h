@@ -33,8 +33,10 @@ class UserGroups {
   static std::uint64_t Hash(std::string_view key);
 
   // keys is the record table the groups are formed over (index = record);
-  // it must not change while this object is used.
-  explicit UserGroups(const std::vector<std::string>& keys);
+  // it must not change while this object is used. Room is made for
+  // `records` keys at once, so that the table never grows while it is
+  // filled; memory that no group uses is never touched.
+  UserGroups(const std::vector<std::string>& keys, std::size_t records);
 
   // Asks the processor for the slot where a key of this hash starts its search.
   void PrefetchSlot(std::uint64_t hash) const {

@@ -37,7 +37,7 @@ void WriteUserSummary(RunState& state, std::ostream& summaryOutput, ProgressDisp
   // ahead, so that the table's slot and group are on their way from memory by
   // the time the record is added.
   progress.SetProgressCaption("Summerize by User");
-  UserGroups groups(state.RecordUser);
+  UserGroups groups(state.RecordUser, static_cast<std::size_t>(n));
   constexpr std::int64_t kAhead = 16;  // records between the hash and the lookup
   constexpr std::int64_t kHalfway = kAhead / 2;
   std::uint64_t hashes[kAhead];

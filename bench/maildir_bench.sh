@@ -29,22 +29,28 @@ now() { echo "$EPOCHREALTIME"; }
 seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", b - a }'; }
 best() { printf '%s\n' "$@" | sort -g | head -n 1; }
 
+# Each run gets a copy of its own, and no copy is removed before the end:
+# ext4 skips inodes freed in the last minutes when it allocates new ones, so
+# files created right after a mass removal cost several times as much. The
+# copies stay, and the runs' creations meet only the runs' own deletions.
+copies=0
 fresh_copy() {
-  rm -rf "$work/run"
-  mkdir -p "$work/run/out"
-  cp -a "$work/mail" "$work/run/mail"
+  copies=$((copies + 1))
+  run="$work/run$copies"
+  mkdir -p "$run/out"
+  cp -a "$work/mail" "$run/mail"
   sync
 }
 
 run_cli() {
-  "$bin/tollbook-cli" --mailbox "$work/run/mail" --folder Accounting \
-    --output "$work/run/out" --summary "$@" >"$work/cli.txt"
+  "$bin/tollbook-cli" --mailbox "$run/mail" --folder Accounting \
+    --output "$run/out" --summary "$@" >"$work/cli.txt"
 }
 
 munpack_loop() {
   local out=$1 scratch=$2 count=0
   : >"$out"
-  for m in "$work/run/mail/.Accounting"/cur/* "$work/run/mail/.Accounting"/new/*; do
+  for m in "$run/mail/.Accounting"/cur/* "$run/mail/.Accounting"/new/*; do
     [[ -f $m ]] || continue
     if ((munpack_limit > 0 && count >= munpack_limit)); then break; fi
     count=$((count + 1))
@@ -64,7 +70,7 @@ list_messages() { (cd "$1/.Accounting" && find cur new -type f | sort); }
 fresh_copy
 run_cli --delete --cleanup
 list_messages "$work/mail" >"$work/before"
-list_messages "$work/run/mail" >"$work/after"
+list_messages "$run/mail" >"$work/after"
 comm -23 "$work/before" "$work/after" | tr '\n' '\0' >"$work/deleted"
 
 declare -a t_cat t_summary t_cleanup t_delete t_rm
@@ -83,16 +89,16 @@ for ((r = 0; r < rounds; r++)); do
   fresh_copy
   a=$(now); run_cli --delete --cleanup; b=$(now)
   t_delete+=("$(seconds "$a" "$b")")
-  left=$(find "$work/run/mail/.Accounting/cur" "$work/run/mail/.Accounting/new" -type f | wc -l)
+  left=$(find "$run/mail/.Accounting/cur" "$run/mail/.Accounting/new" -type f | wc -l)
 
   fresh_copy
-  a=$(now); (cd "$work/run/mail/.Accounting" && xargs -0 rm -f <"$work/deleted"); b=$(now)
+  a=$(now); (cd "$run/mail/.Accounting" && xargs -0 rm -f <"$work/deleted"); b=$(now)
   t_rm+=("$(seconds "$a" "$b")")
 done
 files=$(tail -n 1 "$work/cli.txt")
 
 fresh_copy
-a=$(now); looped=$(munpack_loop "$work/run/munpack.csv" "$work/run/parts"); b=$(now)
+a=$(now); looped=$(munpack_loop "$run/munpack.csv" "$run/parts"); b=$(now)
 t_munpack=$(seconds "$a" "$b")
 if ((looped < messages)); then
   t_munpack_all=$(awk -v t="$t_munpack" -v n="$looped" -v m="$messages" 'BEGIN { printf "%.4f", t * m / n }')

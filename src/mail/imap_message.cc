@@ -1,10 +1,5 @@
 #include "mail/imap_message.h"
 
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <fstream>
 #include <vmime/attachmentHelper.hpp>
 #include <vmime/bodyPartAttachment.hpp>
 #include <vmime/net/imap/IMAPMessage.hpp>
@@ -114,39 +109,13 @@ std::string SectionOf(const std::shared_ptr<const vmime::net::imap::IMAPMessageP
   return section;
 }
 
-// A file in $TMPDIR that disappears when closed, for decoding an attachment
-// without holding it in memory.
-class ScratchBuffer {
- public:
-  ScratchBuffer() {
-    const char* dir = std::getenv("TMPDIR");
-    std::string pattern = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/tollbook-imap-XXXXXX";
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) throw FileError("cannot create a temporary file like", pattern, errno);
-    ::close(fd);
-    file_.open(pattern, std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
-    const int openError = errno;
-    ::unlink(pattern.c_str());
-    if (!file_) throw FileError("cannot open the temporary file", pattern, openError);
-    path_ = pattern;
-  }
-  std::fstream& Stream() { return file_; }
-  void CheckWrites() {
-    file_.flush();
-    if (!file_) throw FileError("cannot write the temporary file", path_, errno);
-  }
-
- private:
-  std::fstream file_;
-  std::string path_;
-};
-
 class ImapAttachment : public Attachment {
  public:
   ImapAttachment(std::shared_ptr<IMAPMessage> message, std::shared_ptr<vmime::net::messagePart> part,
-                 std::shared_ptr<const vmime::bodyPart> probe, std::string rawHeader, std::string where)
+                 std::shared_ptr<const vmime::bodyPart> probe, std::string rawHeader, std::string where,
+                 std::shared_ptr<ImapDecodeBuffer> buffer)
       : message_(std::move(message)), part_(std::move(part)), probe_(std::move(probe)),
-        rawHeader_(std::move(rawHeader)), where_(std::move(where)) {}
+        rawHeader_(std::move(rawHeader)), where_(std::move(where)), buffer_(std::move(buffer)) {}
 
   std::string DisplayName() override {
     try {
@@ -169,17 +138,9 @@ class ImapAttachment : public Attachment {
         return;
       }
       auto decoder = encoding.getEncoder();  // throws for an unknown encoding
-      ScratchBuffer buffer;
-      {
-        vmime::utility::outputStreamAdapter adapter(buffer.Stream());
-        raw.extract(adapter);
-        adapter.flush();
-      }
-      buffer.CheckWrites();
-      buffer.Stream().seekg(0);
-      vmime::utility::inputStreamAdapter in(buffer.Stream());
+      raw.extract(buffer_->Writer());
       vmime::utility::outputStreamAdapter adapter(out);
-      decoder->decode(in, adapter);
+      decoder->decode(buffer_->Reader(), adapter);
       adapter.flush();
     } catch (...) {
       RethrowAsMailError(ImapStage::kSession, "saving the attachment of " + where_);
@@ -192,6 +153,7 @@ class ImapAttachment : public Attachment {
   std::shared_ptr<const vmime::bodyPart> probe_;
   std::string rawHeader_;
   std::string where_;
+  std::shared_ptr<ImapDecodeBuffer> buffer_;
 };
 
 // Holds at most the first attachment: the walk looks no further, since
@@ -217,9 +179,9 @@ class ImapAttachments : public AttachmentCollection {
 class ImapMessage : public Message {
  public:
   ImapMessage(std::shared_ptr<IMAPMessage> message, std::string where, ImapRawHeaderFetcher fetchHeader,
-              std::function<void(const std::string&)> markDeleted)
+              std::function<void(const std::string&)> markDeleted, std::shared_ptr<ImapDecodeBuffer> buffer)
       : message_(std::move(message)), fetchHeader_(std::move(fetchHeader)),
-        markDeleted_(std::move(markDeleted)) {
+        markDeleted_(std::move(markDeleted)), buffer_(std::move(buffer)) {
     describe_ = "UID " + std::string(message_->getUID()) + " in " + where;
   }
 
@@ -263,7 +225,7 @@ class ImapMessage : public Message {
       auto kept = std::make_shared<vmime::bodyPart>();
       kept->getHeader()->copyFrom(header);
       if (isRoot) rawHeader = fetchHeader_(message_->getUID(), "");
-      return std::make_unique<ImapAttachment>(message_, part, kept, std::move(rawHeader), describe_);
+      return std::make_unique<ImapAttachment>(message_, part, kept, std::move(rawHeader), describe_, buffer_);
     }
     if (part->getType().getType() != vmime::mediaTypes::MULTIPART) return nullptr;
     auto children = part->getStructure();
@@ -282,6 +244,7 @@ class ImapMessage : public Message {
   std::shared_ptr<IMAPMessage> message_;
   ImapRawHeaderFetcher fetchHeader_;
   std::function<void(const std::string&)> markDeleted_;
+  std::shared_ptr<ImapDecodeBuffer> buffer_;
   std::string describe_;
 };
 
@@ -296,11 +259,12 @@ const std::vector<std::string>& ImapTopLevelFields() {
 
 std::unique_ptr<Message> MakeImapMessage(std::shared_ptr<vmime::net::message> message,
                                          std::string where, ImapRawHeaderFetcher fetchHeader,
-                                         std::function<void(const std::string& uid)> markDeleted) {
+                                         std::function<void(const std::string& uid)> markDeleted,
+                                         std::shared_ptr<ImapDecodeBuffer> decodeBuffer) {
   auto imapMessage = std::dynamic_pointer_cast<IMAPMessage>(message);
   if (!imapMessage) throw MessageError(where + ": not an IMAP message");
   return std::make_unique<ImapMessage>(std::move(imapMessage), std::move(where), std::move(fetchHeader),
-                                       std::move(markDeleted));
+                                       std::move(markDeleted), std::move(decodeBuffer));
 }
 
 }  // namespace tollbook::mail

@@ -7,6 +7,7 @@
 #include <vector>
 #include <vmime/net/message.hpp>
 
+#include "mail/imap_decode_buffer.h"
 #include "mail/mail_source.h"
 
 namespace tollbook::mail {
@@ -20,10 +21,13 @@ using ImapRawHeaderFetcher = std::function<std::string(const std::string& uid, c
 // Content-Type, Content-Disposition, Content-ID, Content-Location and
 // Content-Transfer-Encoding fields) are already fetched. markDeleted is
 // called with the message's UID by Delete(). where names the folder for
-// messages ("INBOX on imaps://host:993").
+// messages ("INBOX on imaps://host:993"). A base64 or quoted-printable
+// attachment is decoded through decodeBuffer, which the messages of a walk
+// share.
 std::unique_ptr<Message> MakeImapMessage(std::shared_ptr<vmime::net::message> message,
                                          std::string where, ImapRawHeaderFetcher fetchHeader,
-                                         std::function<void(const std::string& uid)> markDeleted);
+                                         std::function<void(const std::string& uid)> markDeleted,
+                                         std::shared_ptr<ImapDecodeBuffer> decodeBuffer);
 
 // The header fields that decide whether the message itself is an attachment.
 const std::vector<std::string>& ImapTopLevelFields();

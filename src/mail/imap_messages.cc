@@ -13,6 +13,7 @@
 
 #include "mail/imap_errors.h"
 #include "mail/imap_message.h"
+#include "mail/imap_part_headers.h"
 #include "run/fault_injection.h"
 
 namespace tollbook::mail {
@@ -24,20 +25,6 @@ using vmime::net::imap::IMAPParser;
 
 // How many UIDs one STORE or EXPUNGE command names at most.
 constexpr std::size_t kUidsPerCommand = 500;
-
-// "1:3,7,9:10" for ascending UIDs.
-std::string UidSetText(const std::vector<unsigned long>& uids) {
-  std::string text;
-  for (std::size_t i = 0; i < uids.size();) {
-    std::size_t j = i;
-    while (j + 1 < uids.size() && uids[j + 1] == uids[j] + 1) ++j;
-    if (!text.empty()) text += ',';
-    text += std::to_string(uids[i]);
-    if (j > i) text += ':' + std::to_string(uids[j]);
-    i = j + 1;
-  }
-  return text;
-}
 
 // Sends one command on connection and throws command_error unless it ends in OK.
 void RunCommand(const std::shared_ptr<IMAPConnection>& connection, const std::string& text) {
@@ -55,7 +42,8 @@ class ImapMessageCollection : public MessageCollection {
  public:
   ImapMessageCollection(std::shared_ptr<vmime::net::store> store, vmime::net::folder::path path,
                         std::string name, std::string server, bool forDeletion)
-      : store_(std::move(store)), path_(std::move(path)), where_(name + " on " + server) {
+      : store_(std::move(store)), path_(std::move(path)), where_(name + " on " + server),
+        headers_([this] { return StoreConnection(); }, where_) {
     try {
       if (forDeletion) {
         auto connection = StoreConnection();
@@ -107,7 +95,8 @@ class ImapMessageCollection : public MessageCollection {
         [this](const std::string& uid, const std::string& section) { return FetchRawHeader(uid, section); },
         [this, deletedByOthers](const std::string& uid) {
           if (!deletedByOthers) pending_.push_back(std::stoul(uid));
-        });
+        },
+        decodeBuffer_);
     message.reset();
     return result;
   }
@@ -126,7 +115,7 @@ class ImapMessageCollection : public MessageCollection {
       for (std::size_t from = 0; from < pending_.size(); from += kUidsPerCommand) {
         const std::vector<unsigned long> part(
             pending_.begin() + from, pending_.begin() + std::min(pending_.size(), from + kUidsPerCommand));
-        const std::string set = UidSetText(part);
+        const std::string set = ImapUidSetText(part);
         RunCommand(connection, "UID STORE " + set + " +FLAGS.SILENT (\\Deleted)");
         FaultPoint("flag");
         RunCommand(connection, "UID EXPUNGE " + set);
@@ -150,34 +139,11 @@ class ImapMessageCollection : public MessageCollection {
   }
 
   std::string FetchRawHeader(const std::string& uid, const std::string& section) {
-    std::string fields;
-    for (const auto& field : ImapTopLevelFields()) fields += (fields.empty() ? "" : " ") + field;
-    const std::string item = section.empty() ? "BODY.PEEK[HEADER.FIELDS (" + fields + ")]"
-                                             : "BODY.PEEK[" + section + ".MIME]";
-    const std::string context = "reading part " + (section.empty() ? "0" : section) + " of UID " + uid +
-                                " in " + where_;
     try {
-      auto connection = StoreConnection();
-      IMAPCommand::createCommand("UID FETCH " + uid + " (" + item + ")")->send(connection);
-      std::unique_ptr<IMAPParser::response> response(connection->readResponse());
-      if (response->isBad() || response->response_done()->response_tagged()->resp_cond_state()->status() !=
-                                   IMAPParser::resp_cond_state::OK) {
-        throw vmime::exceptions::command_error("UID FETCH", response->getErrorLog(), "bad response");
-      }
-      for (const auto* data : response->continue_req_or_response_data()) {
-        const auto* responseData = data->response_data();
-        if (responseData == nullptr || responseData->message_data() == nullptr) continue;
-        const auto* attributes = responseData->message_data()->msg_att();
-        if (attributes == nullptr) continue;
-        for (const auto* item : attributes->items()) {
-          if (item->type() == IMAPParser::msg_att_item::BODY_SECTION && item->nstring() != nullptr) {
-            return item->nstring()->value();
-          }
-        }
-      }
-      throw MessageError(context + ": the server sent no header");
+      return headers_.Take(uid, section);
     } catch (...) {
-      RethrowAsMailError(ImapStage::kSession, context);
+      RethrowAsMailError(ImapStage::kSession, "reading part " + (section.empty() ? "0" : section) +
+                                                  " of UID " + uid + " in " + where_);
     }
   }
 
@@ -198,6 +164,7 @@ class ImapMessageCollection : public MessageCollection {
       std::sort(chunk_.begin(), chunk_.end(), [](const auto& a, const auto& b) {
         return std::stoul(a->getUID()) < std::stoul(b->getUID());
       });
+      headers_.Load(chunk_);
     } catch (...) {
       RethrowAsMailError(ImapStage::kSession, context);
     }
@@ -216,6 +183,8 @@ class ImapMessageCollection : public MessageCollection {
   std::vector<std::shared_ptr<vmime::net::imap::IMAPMessage>> chunk_;
   std::size_t position_ = 0;
   std::vector<unsigned long> pending_;  // UIDs marked by Delete(), in walk order
+  ImapPartHeaders headers_;             // the raw part headers of chunk_
+  std::shared_ptr<ImapDecodeBuffer> decodeBuffer_ = std::make_shared<ImapDecodeBuffer>();
 };
 
 }  // namespace

@@ -2,10 +2,10 @@
 //
 // The walk reads the folder on a read-only connection (EXAMINE), so reading
 // never sets \Seen. It fetches UID, FLAGS and BODYSTRUCTURE (with the few
-// top-level MIME header fields) for a chunk of messages at a time, then per
-// message only the MIME headers of the parts up to the first attachment, and
-// only that attachment's body when it is saved. Whole messages are never
-// fetched.
+// top-level MIME header fields) for a chunk of messages at a time, then the
+// MIME headers of the parts up to the first attachment, batched over the
+// chunk (ImapPartHeaders), and only that attachment's body when it is saved.
+// Whole messages are never fetched.
 //
 // Deletion: Delete() only notes the UID. CommitDeletions() selects the folder
 // read-write on the account's own connection, flags exactly the noted UIDs

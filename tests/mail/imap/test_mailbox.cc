@@ -120,6 +120,25 @@ std::vector<TestMessage> GoldenMessages() {
   messages.push_back({"m11",
                       MixedMessage("inline text", {TextPart("x"), "Content-Type: text/plain; name=\"acct\"\r\n\r\n" + smtp4}),
                       {}});
+  // More body parts, some nested, ahead of the attachment than the walk
+  // fetches headers for at first.
+  messages.push_back(
+      {"m12",
+       MixedMessage("many parts", {TextPart("one"), TextPart("two"),
+                                   "Content-Type: multipart/alternative; boundary=\"alt\"\r\n\r\n"
+                                   "--alt\r\nContent-Type: text/plain\r\n\r\nthree\r\n"
+                                   "--alt\r\nContent-Type: text/html\r\n\r\n<p>four</p>\r\n--alt--\r\n",
+                                   TextPart("five"), TextPart("six"), TextPart("seven"),
+                                   Base64Part("acct", smtp3)}),
+       {{"acct", smtp3}}});
+  // The file name in RFC 2231 form.
+  messages.push_back({"m13",
+                      MixedMessage("rfc 2231", {TextPart("x"),
+                                                "Content-Type: application/octet-stream\r\n"
+                                                "Content-Disposition: attachment; filename*=utf-8''acct\r\n"
+                                                "Content-Transfer-Encoding: base64\r\n\r\n" +
+                                                    Base64(smtp2)}),
+                      {{"acct", smtp2}}});
   return messages;
 }
 

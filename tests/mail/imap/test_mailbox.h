@@ -29,7 +29,8 @@ std::string OtherLine(const std::string& sender, const std::string& date, int by
 // A folder of messages covering the attachment cases: acct in base64,
 // quoted-printable and 7bit, as the whole message, nested in an alternative,
 // after another attachment, named " acct", "ACCT", "acct.csv"; messages
-// without attachments; one with a large non-accounting attachment.
+// without attachments; one with a large non-accounting attachment; seven
+// body parts, some nested, ahead of the attachment; an RFC 2231 file name.
 std::vector<TestMessage> GoldenMessages();
 
 // Writes raw as root/<folder>/cur/<name>:2,<flags> (folder "" is INBOX,

@@ -17,12 +17,14 @@ constexpr std::size_t kWindowBytes = 1 << 16;
 
 }  // namespace
 
-MimeFileStream::MimeFileStream(int fd, std::size_t size, std::string path)
-    : fd_(fd), size_(size), path_(std::move(path)) {}
+MimeFileStream::MimeFileStream(int fd, std::size_t size, std::string path,
+                               std::size_t headerExtractBytes)
+    : fd_(fd), size_(size), path_(std::move(path)), headerExtractBytes_(headerExtractBytes) {}
 
 MimeFileStream::~MimeFileStream() { ::close(fd_); }
 
-vmime::shared_ptr<MimeFileStream> MimeFileStream::Open(const std::string& path) {
+vmime::shared_ptr<MimeFileStream> MimeFileStream::Open(const std::string& path,
+                                                       std::size_t headerExtractBytes) {
   int fd;
   do {
     fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -35,7 +37,8 @@ vmime::shared_ptr<MimeFileStream> MimeFileStream::Open(const std::string& path) 
     errno = error;
     return nullptr;
   }
-  return vmime::make_shared<MimeFileStream>(fd, static_cast<std::size_t>(st.st_size), path);
+  return vmime::make_shared<MimeFileStream>(fd, static_cast<std::size_t>(st.st_size), path,
+                                           headerExtractBytes);
 }
 
 std::size_t MimeFileStream::ReadAt(std::size_t offset, vmime::byte_t* data, std::size_t count) {
@@ -52,8 +55,33 @@ std::size_t MimeFileStream::ReadAt(std::size_t offset, vmime::byte_t* data, std:
   return done;
 }
 
+std::size_t MimeFileStream::HeaderBlockEnd(std::size_t begin, std::size_t end) {
+  std::vector<vmime::byte_t> chunk(kWindowBytes);
+  // A header block starts at the start of a line, so a line end at begin
+  // ends it at once, as it does for vmime's header parser.
+  enum { kInLine, kAfterLf, kAfterLfCr } state = kAfterLf;
+  for (std::size_t at = begin; at < end;) {
+    const std::size_t length = ReadAt(at, chunk.data(), std::min(chunk.size(), end - at));
+    if (length == 0) break;
+    for (std::size_t i = 0; i < length; ++i) {
+      const vmime::byte_t c = chunk[i];
+      if (c == '\n') {
+        if (state != kInLine) return at + i + 1;
+        state = kAfterLf;
+      } else {
+        state = c == '\r' && state == kAfterLf ? kAfterLfCr : kInLine;
+      }
+    }
+    at += length;
+  }
+  return end;
+}
+
 std::size_t MimeFileStream::read(vmime::byte_t* data, std::size_t count) {
   count = std::min(count, size_ - position_);
+  if (count >= headerExtractBytes_) {  // a header extraction (see kHeaderExtractBytes)
+    count = HeaderBlockEnd(position_, position_ + count) - position_;
+  }
   std::size_t done = 0;
   while (done < count) {
     if (position_ >= windowStart_ && position_ < windowStart_ + windowLength_) {

@@ -13,13 +13,26 @@ namespace tollbook::mail {
 
 class MimeFileStream : public vmime::utility::seekableInputStream {
  public:
+  // vmime parses a part's header by extracting everything from the header's
+  // start to the end of the part into memory (twice: an array, then a
+  // string). A read of at least this many bytes is taken for such an
+  // extraction and served only up to the blank line that ends the header
+  // block, where vmime's header parser stops anyway; the caller's buffer is
+  // not touched beyond it, so the body never becomes resident. The parser's
+  // other reads (scans, decoders, copies) ask for 64 KiB or less, and its
+  // only other extractions, a multipart's prologue and epilogue, are unused.
+  static constexpr std::size_t kHeaderExtractBytes = std::size_t{1} << 20;
+
   // Takes ownership of fd, an open file of size bytes; path names it in errors.
-  MimeFileStream(int fd, std::size_t size, std::string path);
+  // headerExtractBytes (at least 64 KiB + 1) is lowered only by tests.
+  MimeFileStream(int fd, std::size_t size, std::string path,
+                 std::size_t headerExtractBytes = kHeaderExtractBytes);
   ~MimeFileStream() override;
 
   // Opens path for reading. Returns nullptr with errno set when it cannot be
   // opened.
-  static vmime::shared_ptr<MimeFileStream> Open(const std::string& path);
+  static vmime::shared_ptr<MimeFileStream> Open(
+      const std::string& path, std::size_t headerExtractBytes = kHeaderExtractBytes);
 
   std::size_t Size() const { return size_; }
 
@@ -34,12 +47,17 @@ class MimeFileStream : public vmime::utility::seekableInputStream {
   void seek(std::size_t position) override { position_ = position < size_ ? position : size_; }
 
  private:
+  // The offset just past the first blank line (LF LF or LF CR LF) that
+  // starts in [begin, end), or end when there is none.
+  std::size_t HeaderBlockEnd(std::size_t begin, std::size_t end);
+
   // Reads count bytes at offset straight from the file; throws MessageError.
   std::size_t ReadAt(std::size_t offset, vmime::byte_t* data, std::size_t count);
 
   int fd_;
   std::size_t size_;
   std::string path_;
+  std::size_t headerExtractBytes_;
   std::size_t position_ = 0;
   std::vector<vmime::byte_t> window_;
   std::size_t windowStart_ = 0;

@@ -10,9 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <vector>
-#include <vmime/attachmentHelper.hpp>
 #include <vmime/exception.hpp>
-#include <vmime/message.hpp>
 
 #include "accounting/errors.h"
 #include "accounting/output_file.h"
@@ -42,9 +40,7 @@ auto TranslateVmime(const std::string& what, F&& f) {
 // attachments, which keep the file open while they live.
 struct ParsedMessage {
   std::string description;
-  vmime::shared_ptr<MimeFileStream> stream;
-  vmime::shared_ptr<vmime::message> message;
-  std::vector<vmime::shared_ptr<const vmime::attachment>> attachments;
+  MimeMessage mime;
 };
 
 class MaildirAttachment : public Attachment {
@@ -54,17 +50,27 @@ class MaildirAttachment : public Attachment {
 
   std::string DisplayName() override {
     return TranslateVmime("cannot read an attachment name of " + message_->description,
-                          [&] { return MimeAttachmentName(Mime(), *message_->stream); });
+                          [&] { return MimeAttachmentName(Mime(), *message_->mime.stream); });
   }
 
  protected:
   void WriteContent(std::ostream& out) override {
-    TranslateVmime("cannot decode an attachment of " + message_->description,
-                   [&] { WriteMimeAttachmentContent(Mime(), out); });
+    try {
+      WriteMimeAttachmentContent(Mime(), *message_->mime.stream, out);
+    } catch (const vmime::exception& e) {
+      throw MessageError(CannotDecode() + e.what());
+    } catch (const MessageError& e) {
+      throw MessageError(CannotDecode() + e.what());
+    }
   }
 
  private:
-  const vmime::attachment& Mime() const { return *message_->attachments[index_]; }
+  const vmime::attachment& Mime() const { return *message_->mime.attachments[index_]; }
+
+  std::string CannotDecode() {
+    return "cannot decode attachment " + std::to_string(index_ + 1) + " \"" + DisplayName() +
+           "\" of " + message_->description + ": ";
+  }
 
   std::shared_ptr<const ParsedMessage> message_;
   std::size_t index_;
@@ -75,7 +81,7 @@ class MaildirAttachments : public AttachmentCollection {
   explicit MaildirAttachments(std::shared_ptr<const ParsedMessage> message)
       : message_(std::move(message)) {}
 
-  int Count() override { return static_cast<int>(message_->attachments.size()); }
+  int Count() override { return static_cast<int>(message_->mime.attachments.size()); }
 
   std::unique_ptr<Attachment> Item(int index) override {
     if (index < 1 || index > Count()) {
@@ -123,12 +129,8 @@ class MaildirMessage : public Message {
   std::shared_ptr<const ParsedMessage> Parse() {
     auto parsed = std::make_shared<ParsedMessage>();
     parsed->description = "message " + FullPath(*walk_, file_);
-    parsed->stream = stream_;
-    TranslateVmime("cannot parse " + parsed->description, [&] {
-      parsed->message = vmime::make_shared<vmime::message>();
-      parsed->message->parse(stream_, stream_->Size());
-      parsed->attachments = vmime::attachmentHelper::findAttachmentsInMessage(parsed->message);
-    });
+    TranslateVmime("cannot parse " + parsed->description,
+                   [&] { parsed->mime = ParseMimeMessage(stream_); });
     return parsed;
   }
 

@@ -1,13 +1,20 @@
 #include "mail/mime_attachment.h"
 
+#include <algorithm>
+
 #include <vmime/contentDispositionField.hpp>
 #include <vmime/contentHandler.hpp>
 #include <vmime/contentTypeField.hpp>
 #include <vmime/header.hpp>
 #include <vmime/parameter.hpp>
+#include <vmime/attachmentHelper.hpp>
+#include <vmime/bodyPart.hpp>
 #include <vmime/utility/outputStreamAdapter.hpp>
 
+#include <cstdio>
+
 #include "accounting/text.h"
+#include "mail/mail_source.h"
 
 namespace tollbook::mail {
 namespace {
@@ -53,7 +60,97 @@ std::string DecodedWord(const vmime::word& word) {
   }
 }
 
+bool IsBase64Letter(vmime::byte_t c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+         c == '/';
+}
+
+// A byte of base64 text that cannot be decoded without losing data.
+struct Base64Refusal {
+  std::size_t offset;  // in the encoded text
+  vmime::byte_t byte;
+  const char* why;
+};
+
+// Checks base64 text as it streams past. Blanks and line ends are skipped,
+// as RFC 2045 says; padding may stand anywhere (the decoder stops at it);
+// anything else outside the alphabet, and any letter after padding (which
+// the decoder would drop), is refused with a Base64Refusal.
+class Base64Check : public vmime::utility::outputStream {
+ public:
+  void flush() override {}
+
+ protected:
+  void writeImpl(const vmime::byte_t* const data, const std::size_t count) override {
+    for (std::size_t i = 0; i < count; ++i) {
+      const vmime::byte_t c = data[i];
+      if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+      if (c == '=') {
+        padded_ = true;
+      } else if (!IsBase64Letter(c)) {
+        throw Base64Refusal{offset_ + i, c, "is not base64"};
+      } else if (padded_) {
+        throw Base64Refusal{offset_ + i, c, "follows the base64 padding '='"};
+      }
+    }
+    offset_ += count;
+  }
+
+ private:
+  std::size_t offset_ = 0;
+  bool padded_ = false;
+};
+
+// The 1-based line of the message file that holds offset.
+std::size_t LineAt(MimeFileStream& source, std::size_t offset) {
+  std::size_t line = 1;
+  constexpr std::size_t kChunk = 1 << 16;
+  for (std::size_t at = 0; at < offset; at += kChunk) {
+    const std::string bytes = source.ReadRange(at, std::min(offset, at + kChunk));
+    if (bytes.empty()) break;
+    line += static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
+  }
+  return line;
+}
+
+std::string ByteText(vmime::byte_t c) {
+  char text[16];
+  if (c > ' ' && c < 0x7F) {
+    std::snprintf(text, sizeof text, "'%c'", c);
+  } else {
+    std::snprintf(text, sizeof text, "\\x%02X", c);
+  }
+  return text;
+}
+
+// Refuses base64 content that would not decode to the sender's bytes, before
+// anything of it is written.
+void CheckBase64(const vmime::attachment& attachment, const vmime::contentHandler& data,
+                 MimeFileStream& source) {
+  Base64Check check;
+  try {
+    data.extractRaw(check);
+  } catch (const Base64Refusal& refusal) {
+    std::size_t start = 0;
+    if (const auto part = vmime::dynamicCast<const vmime::bodyPart>(attachment.getPart())) {
+      start = part->getBody()->getParsedOffset();
+    }
+    throw MessageError("byte " + ByteText(refusal.byte) + " on line " +
+                       std::to_string(LineAt(source, start + refusal.offset)) + " " +
+                       refusal.why);
+  }
+}
+
 }  // namespace
+
+MimeMessage ParseMimeMessage(vmime::shared_ptr<MimeFileStream> stream) {
+  MimeMessage parsed;
+  parsed.stream = std::move(stream);
+  parsed.message = vmime::make_shared<vmime::message>();
+  parsed.message->parse(parsed.stream, parsed.stream->Size());
+  parsed.attachments = vmime::attachmentHelper::findAttachmentsInMessage(parsed.message);
+  return parsed;
+}
 
 std::string MimeAttachmentName(const vmime::attachment& attachment, MimeFileStream& source) {
   const auto header = attachment.getHeader();
@@ -80,9 +177,14 @@ std::string MimeAttachmentName(const vmime::attachment& attachment, MimeFileStre
   return DecodedWord(parameter->getValue());
 }
 
-void WriteMimeAttachmentContent(const vmime::attachment& attachment, std::ostream& out) {
+void WriteMimeAttachmentContent(const vmime::attachment& attachment, MimeFileStream& source,
+                                std::ostream& out) {
+  const auto data = attachment.getData();
+  if (EqualsIgnoreCase(data->getEncoding().getName(), vmime::encodingTypes::BASE64)) {
+    CheckBase64(attachment, *data, source);
+  }
   vmime::utility::outputStreamAdapter adapter(out);
-  attachment.getData()->extract(adapter);
+  data->extract(adapter);
   adapter.flush();
 }
 

@@ -4,11 +4,25 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 #include <vmime/attachment.hpp>
+#include <vmime/message.hpp>
 
 #include "mail/mime_file_stream.h"
 
 namespace tollbook::mail {
+
+// A message file parsed with its bodies left in the file: the attachments
+// read from stream while they are used.
+struct MimeMessage {
+  vmime::shared_ptr<MimeFileStream> stream;
+  vmime::shared_ptr<vmime::message> message;
+  std::vector<vmime::shared_ptr<const vmime::attachment>> attachments;  // in order
+};
+
+// Parses the whole of stream and finds its attachments in every nested
+// multipart. Throws vmime::exception or MessageError.
+MimeMessage ParseMimeMessage(vmime::shared_ptr<MimeFileStream> stream);
 
 // The attachment's file name: the Content-Disposition filename, else the
 // Content-Type name, RFC 2047 and RFC 2231 decoded to UTF-8; empty when it has
@@ -19,7 +33,11 @@ std::string MimeAttachmentName(const vmime::attachment& attachment, MimeFileStre
 
 // Writes the attachment's decoded content (base64 and quoted-printable
 // decoded; no charset or line-end conversion) to out, streamed from the
-// message file.
-void WriteMimeAttachmentContent(const vmime::attachment& attachment, std::ostream& out);
+// message file source. Base64 content is checked whole before anything is
+// written: a byte outside the alphabet (blanks and line ends aside) or a
+// letter after the padding throws MessageError naming the byte and its line
+// in the message file.
+void WriteMimeAttachmentContent(const vmime::attachment& attachment, MimeFileStream& source,
+                                std::ostream& out);
 
 }  // namespace tollbook::mail

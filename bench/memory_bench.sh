@@ -34,5 +34,5 @@ printf '  %-66s %8.1f\n' "tollbook-cli --summary --cleanup: 9600 messages, $reco
   "$(awk -v k="$cli_kb" 'BEGIN { print k / 1024 }')"
 awk -v a="$engine_kb" -v b="$cli_kb" -v t="$limit_mb" 'BEGIN {
   m = (a > b ? a : b) / 1024
-  printf "goal: peak memory of a run at capacity | %.1f MB | <= %.1f MB | %s\n", m, t, m <= t ? "met" : "MISSED" }'
+  printf "goal: peak memory of a run at capacity | %.1f MB | <= %.1f MB | %s\n", m, t, (m <= t ? "met" : "MISSED") }'
 rm -rf "$work"

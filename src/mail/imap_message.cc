@@ -96,26 +96,49 @@ std::string DisplayNameOf(const std::string& rawHeader) {
   return DecodedWord(parameter->getValue());
 }
 
-// The IMAP section number of a part: "" for the message, "2", "2.1", ...
-std::string SectionOf(const std::shared_ptr<const vmime::net::imap::IMAPMessagePart>& part) {
-  std::vector<std::size_t> numbers;
-  for (auto p = part; p; p = p->getParent()) numbers.push_back(p->getNumber());
-  numbers.pop_back();  // the message itself
-  std::string section;
-  for (auto it = numbers.rbegin(); it != numbers.rend(); ++it) {
-    if (!section.empty()) section += '.';
-    section += std::to_string(*it + 1);
+
+// Depth first, as vmime's attachment search goes through a parsed message:
+// a part is an attachment by vmime's rules, or its sub-parts are searched
+// when it is a multipart. Asks fetchHeader for one MIME header per part it
+// visits.
+std::optional<ImapFirstAttachment> FindFirst(const std::string& uid, const ImapRawHeaderFetcher& fetchHeader,
+                                             const std::shared_ptr<vmime::net::messagePart>& part,
+                                             const vmime::header& header, std::string rawHeader,
+                                             const std::string& section, bool isRoot) {
+  auto parent = std::make_shared<vmime::bodyPart>();
+  auto probe = std::make_shared<vmime::bodyPart>();
+  probe->getHeader()->copyFrom(header);
+  if (!isRoot) parent->getBody()->appendPart(probe);
+  if (vmime::attachmentHelper::isBodyPartAnAttachment(probe)) {
+    if (!isRoot) parent->getBody()->removePart(probe);
+    // Keep a parent-less copy with the header: enough for the name and encoding.
+    auto kept = std::make_shared<vmime::bodyPart>();
+    kept->getHeader()->copyFrom(header);
+    if (isRoot) rawHeader = fetchHeader(uid, "");
+    return ImapFirstAttachment{part, section, kept, std::move(rawHeader)};
   }
-  return section;
+  if (part->getType().getType() != vmime::mediaTypes::MULTIPART) return std::nullopt;
+  auto children = part->getStructure();
+  for (std::size_t i = 0, n = children->getPartCount(); i < n; ++i) {
+    auto child = children->getPartAt(i);
+    const std::string childSection = (section.empty() ? "" : section + ".") + std::to_string(i + 1);
+    std::string raw = fetchHeader(uid, childSection);
+    vmime::header childHeader;
+    childHeader.parse(raw);
+    if (auto found = FindFirst(uid, fetchHeader, child, childHeader, std::move(raw), childSection, false)) {
+      return found;
+    }
+  }
+  return std::nullopt;
 }
 
 class ImapAttachment : public Attachment {
  public:
-  ImapAttachment(std::shared_ptr<IMAPMessage> message, std::shared_ptr<vmime::net::messagePart> part,
-                 std::shared_ptr<const vmime::bodyPart> probe, std::string rawHeader, std::string where,
-                 std::shared_ptr<ImapDecodeBuffer> buffer)
-      : message_(std::move(message)), part_(std::move(part)), probe_(std::move(probe)),
-        rawHeader_(std::move(rawHeader)), where_(std::move(where)), buffer_(std::move(buffer)) {}
+  ImapAttachment(std::shared_ptr<IMAPMessage> message, ImapFirstAttachment found, std::string where,
+                 std::shared_ptr<ImapDecodeBuffer> buffer, ImapBodyFetcher prefetchedBody)
+      : message_(std::move(message)), part_(std::move(found.part)), probe_(std::move(found.probe)),
+        rawHeader_(std::move(found.rawHeader)), section_(std::move(found.section)), where_(std::move(where)),
+        buffer_(std::move(buffer)), prefetchedBody_(std::move(prefetchedBody)) {}
 
   std::string DisplayName() override {
     try {
@@ -129,6 +152,17 @@ class ImapAttachment : public Attachment {
   void WriteContent(std::ostream& out) override {
     try {
       const vmime::encoding encoding = EncodingOf(*probe_->getHeader());
+      if (auto body = prefetchedBody_(message_->getUID(), section_)) {
+        vmime::utility::outputStreamAdapter adapter(out);
+        if (IsIdentityEncoding(encoding)) {
+          adapter.write(body->data(), body->size());
+        } else {
+          vmime::utility::inputStreamStringAdapter in(*body);
+          encoding.getEncoder()->decode(in, adapter);
+        }
+        adapter.flush();
+        return;
+      }
       // The raw body streams straight from the server's literal.
       IMAPMessagePartContentHandler raw(message_, part_, vmime::contentHandler::NO_ENCODING);
       if (IsIdentityEncoding(encoding)) {
@@ -152,8 +186,10 @@ class ImapAttachment : public Attachment {
   std::shared_ptr<vmime::net::messagePart> part_;
   std::shared_ptr<const vmime::bodyPart> probe_;
   std::string rawHeader_;
+  std::string section_;
   std::string where_;
   std::shared_ptr<ImapDecodeBuffer> buffer_;
+  ImapBodyFetcher prefetchedBody_;
 };
 
 // Holds at most the first attachment: the walk looks no further, since
@@ -179,9 +215,11 @@ class ImapAttachments : public AttachmentCollection {
 class ImapMessage : public Message {
  public:
   ImapMessage(std::shared_ptr<IMAPMessage> message, std::string where, ImapRawHeaderFetcher fetchHeader,
-              std::function<void(const std::string&)> markDeleted, std::shared_ptr<ImapDecodeBuffer> buffer)
+              std::function<void(const std::string&)> markDeleted, std::shared_ptr<ImapDecodeBuffer> buffer,
+              ImapBodyFetcher prefetchedBody)
       : message_(std::move(message)), fetchHeader_(std::move(fetchHeader)),
-        markDeleted_(std::move(markDeleted)), buffer_(std::move(buffer)) {
+        markDeleted_(std::move(markDeleted)), buffer_(std::move(buffer)),
+        prefetchedBody_(std::move(prefetchedBody)) {
     describe_ = "UID " + std::string(message_->getUID()) + " in " + where;
   }
 
@@ -189,16 +227,9 @@ class ImapMessage : public Message {
 
   std::unique_ptr<AttachmentCollection> Attachments() override {
     try {
-      auto structure = message_->getStructure();
       std::unique_ptr<Attachment> first;
-      if (structure->getPartCount() > 0) {
-        vmime::header topLevel;
-        try {
-          topLevel.copyFrom(*message_->getHeader());
-        } catch (const vmime::exceptions::unfetched_object&) {
-          // None of the top-level fields is present.
-        }
-        first = FindFirst(structure->getPartAt(0), topLevel, "", /*isRoot=*/true);
+      if (auto found = FindImapFirstAttachment(*message_, fetchHeader_)) {
+        first = std::make_unique<ImapAttachment>(message_, std::move(*found), describe_, buffer_, prefetchedBody_);
       }
       return std::make_unique<ImapAttachments>(std::move(first), describe_);
     } catch (...) {
@@ -210,45 +241,28 @@ class ImapMessage : public Message {
   std::string Describe() override { return describe_; }
 
  private:
-  // Depth first, as vmime's attachment search goes through a parsed message:
-  // a part is an attachment by vmime's rules, or its sub-parts are searched
-  // when it is a multipart. Fetches one MIME header per part it visits.
-  std::unique_ptr<Attachment> FindFirst(const std::shared_ptr<vmime::net::messagePart>& part,
-                                        const vmime::header& header, std::string rawHeader, bool isRoot) {
-    auto parent = std::make_shared<vmime::bodyPart>();
-    auto probe = std::make_shared<vmime::bodyPart>();
-    probe->getHeader()->copyFrom(header);
-    if (!isRoot) parent->getBody()->appendPart(probe);
-    if (vmime::attachmentHelper::isBodyPartAnAttachment(probe)) {
-      if (!isRoot) parent->getBody()->removePart(probe);
-      // Keep a parent-less copy with the header: enough for the name and encoding.
-      auto kept = std::make_shared<vmime::bodyPart>();
-      kept->getHeader()->copyFrom(header);
-      if (isRoot) rawHeader = fetchHeader_(message_->getUID(), "");
-      return std::make_unique<ImapAttachment>(message_, part, kept, std::move(rawHeader), describe_, buffer_);
-    }
-    if (part->getType().getType() != vmime::mediaTypes::MULTIPART) return nullptr;
-    auto children = part->getStructure();
-    for (std::size_t i = 0, n = children->getPartCount(); i < n; ++i) {
-      auto child = children->getPartAt(i);
-      auto imapChild = std::dynamic_pointer_cast<vmime::net::imap::IMAPMessagePart>(child);
-      if (!imapChild) throw MessageError(describe_ + ": not an IMAP message part");
-      std::string raw = fetchHeader_(message_->getUID(), SectionOf(imapChild));
-      vmime::header childHeader;
-      childHeader.parse(raw);
-      if (auto found = FindFirst(child, childHeader, std::move(raw), /*isRoot=*/false)) return found;
-    }
-    return nullptr;
-  }
-
   std::shared_ptr<IMAPMessage> message_;
   ImapRawHeaderFetcher fetchHeader_;
   std::function<void(const std::string&)> markDeleted_;
   std::shared_ptr<ImapDecodeBuffer> buffer_;
+  ImapBodyFetcher prefetchedBody_;
   std::string describe_;
 };
 
 }  // namespace
+
+std::optional<ImapFirstAttachment> FindImapFirstAttachment(vmime::net::imap::IMAPMessage& message,
+                                                           const ImapRawHeaderFetcher& fetchHeader) {
+  auto structure = message.getStructure();
+  if (structure->getPartCount() == 0) return std::nullopt;
+  vmime::header topLevel;
+  try {
+    topLevel.copyFrom(*message.getHeader());
+  } catch (const vmime::exceptions::unfetched_object&) {
+    // None of the top-level fields is present.
+  }
+  return FindFirst(message.getUID(), fetchHeader, structure->getPartAt(0), topLevel, "", "", /*isRoot=*/true);
+}
 
 const std::vector<std::string>& ImapTopLevelFields() {
   static const std::vector<std::string> fields = {
@@ -260,11 +274,13 @@ const std::vector<std::string>& ImapTopLevelFields() {
 std::unique_ptr<Message> MakeImapMessage(std::shared_ptr<vmime::net::message> message,
                                          std::string where, ImapRawHeaderFetcher fetchHeader,
                                          std::function<void(const std::string& uid)> markDeleted,
-                                         std::shared_ptr<ImapDecodeBuffer> decodeBuffer) {
+                                         std::shared_ptr<ImapDecodeBuffer> decodeBuffer,
+                                         ImapBodyFetcher prefetchedBody) {
   auto imapMessage = std::dynamic_pointer_cast<IMAPMessage>(message);
   if (!imapMessage) throw MessageError(where + ": not an IMAP message");
   return std::make_unique<ImapMessage>(std::move(imapMessage), std::move(where), std::move(fetchHeader),
-                                       std::move(markDeleted), std::move(decodeBuffer));
+                                       std::move(markDeleted), std::move(decodeBuffer),
+                                       std::move(prefetchedBody));
 }
 
 }  // namespace tollbook::mail

@@ -3,8 +3,11 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
+#include <vmime/bodyPart.hpp>
+#include <vmime/net/imap/IMAPMessage.hpp>
 #include <vmime/net/message.hpp>
 
 #include "mail/imap_decode_buffer.h"
@@ -17,6 +20,26 @@ namespace tollbook::mail {
 // fields of ImapTopLevelFields().
 using ImapRawHeaderFetcher = std::function<std::string(const std::string& uid, const std::string& section)>;
 
+// The raw (still encoded) body of part section of the message with UID uid
+// when it was fetched ahead, else nullopt: the body is then streamed from
+// the server.
+using ImapBodyFetcher =
+    std::function<std::optional<std::string>(const std::string& uid, const std::string& section)>;
+
+// A message's first attachment as the walk finds it.
+struct ImapFirstAttachment {
+  std::shared_ptr<vmime::net::messagePart> part;
+  std::string section;                          // its IMAP section number, "" for the message itself
+  std::shared_ptr<const vmime::bodyPart> probe; // a part holding only its MIME header
+  std::string rawHeader;                        // its MIME header as the server sent it
+};
+
+// Searches the parts of message (its structure and top-level fields fetched)
+// depth first, as vmime's attachment rules go through a parsed message, for
+// the first attachment; nullopt when there is none. Throws vmime exceptions.
+std::optional<ImapFirstAttachment> FindImapFirstAttachment(vmime::net::imap::IMAPMessage& message,
+                                                           const ImapRawHeaderFetcher& fetchHeader);
+
 // A message whose UID, FLAGS and BODYSTRUCTURE (with the top-level
 // Content-Type, Content-Disposition, Content-ID, Content-Location and
 // Content-Transfer-Encoding fields) are already fetched. markDeleted is
@@ -27,7 +50,8 @@ using ImapRawHeaderFetcher = std::function<std::string(const std::string& uid, c
 std::unique_ptr<Message> MakeImapMessage(std::shared_ptr<vmime::net::message> message,
                                          std::string where, ImapRawHeaderFetcher fetchHeader,
                                          std::function<void(const std::string& uid)> markDeleted,
-                                         std::shared_ptr<ImapDecodeBuffer> decodeBuffer);
+                                         std::shared_ptr<ImapDecodeBuffer> decodeBuffer,
+                                         ImapBodyFetcher prefetchedBody);
 
 // The header fields that decide whether the message itself is an attachment.
 const std::vector<std::string>& ImapTopLevelFields();

@@ -1,5 +1,9 @@
 #include "mail/imap_messages.h"
 
+#include <map>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 #include <vmime/net/imap/IMAPCommand.hpp>
 #include <vmime/net/imap/IMAPConnection.hpp>
@@ -22,6 +26,12 @@ namespace {
 using vmime::net::imap::IMAPCommand;
 using vmime::net::imap::IMAPConnection;
 using vmime::net::imap::IMAPParser;
+
+// First attachments fetched ahead: only those of at most kBodyAheadLimit
+// bytes, for at most kBodiesAhead messages and kBodiesAheadBytes in all.
+constexpr std::size_t kBodyAheadLimit = 64 * 1024;
+constexpr std::size_t kBodiesAhead = 100;
+constexpr std::size_t kBodiesAheadBytes = 2 * 1024 * 1024;
 
 // How many UIDs one STORE or EXPUNGE command names at most.
 constexpr std::size_t kUidsPerCommand = 500;
@@ -96,8 +106,7 @@ class ImapMessageCollection : public MessageCollection {
         [this, deletedByOthers](const std::string& uid) {
           if (!deletedByOthers) pending_.push_back(std::stoul(uid));
         },
-        decodeBuffer_);
-    message.reset();
+        decodeBuffer_, [this](const std::string& uid, const std::string& section) { return Body(uid, section); });
     return result;
   }
 
@@ -140,10 +149,60 @@ class ImapMessageCollection : public MessageCollection {
 
   std::string FetchRawHeader(const std::string& uid, const std::string& section) {
     try {
-      return headers_.Take(uid, section);
+      return headers_.Get(uid, section);
     } catch (...) {
       RethrowAsMailError(ImapStage::kSession, "reading part " + (section.empty() ? "0" : section) +
                                                   " of UID " + uid + " in " + where_);
+    }
+  }
+
+  // The raw body of the first attachment of the message with UID uid when
+  // it was fetched ahead. A miss fetches ahead the small first attachments of
+  // the next messages of the chunk, this one included, in one command per
+  // section number.
+  std::optional<std::string> Body(const std::string& uid, const std::string& section) {
+    auto found = bodies_.find(uid);
+    if (found == bodies_.end() && !bodyTried_.contains(uid)) {
+      FetchBodiesAhead();
+      found = bodies_.find(uid);
+    }
+    if (found == bodies_.end() || found->second.first != section) return std::nullopt;
+    std::string body = std::move(found->second.second);
+    bodies_.erase(found);
+    return body;
+  }
+
+  void FetchBodiesAhead() {
+    bodies_.clear();
+    bodyTried_.clear();
+    std::map<std::string, std::vector<unsigned long>> groups;  // by section
+    std::size_t bytes = 0;
+    const auto fetcher = [this](const std::string& uid, const std::string& section) {
+      return FetchRawHeader(uid, section);
+    };
+    for (std::size_t j = position_ - 1; j < chunk_.size() && bodyTried_.size() < kBodiesAhead; ++j) {
+      std::optional<ImapFirstAttachment> first;
+      try {
+        first = FindImapFirstAttachment(*chunk_[j], fetcher);
+      } catch (...) {
+        break;  // its own turn will report it
+      }
+      const std::size_t size = first && !first->section.empty() ? first->part->getSize() : kBodyAheadLimit + 1;
+      if (size <= kBodyAheadLimit && bytes + size > kBodiesAheadBytes) break;
+      bodyTried_.insert(chunk_[j]->getUID());
+      if (size > kBodyAheadLimit) continue;
+      bytes += size;
+      groups[first->section].push_back(std::stoul(chunk_[j]->getUID()));
+    }
+    try {
+      for (auto& [section, uids] : groups) {
+        ImapFetchSections(*StoreConnection(), uids, "BODY.PEEK[" + section + "]",
+                          [this](const std::string& uid, const std::string& name, const std::string& text) {
+                            bodies_[uid] = {name, text};
+                          });
+      }
+    } catch (...) {
+      RethrowAsMailError(ImapStage::kSession, "reading the attachments of " + where_);
     }
   }
 
@@ -165,6 +224,8 @@ class ImapMessageCollection : public MessageCollection {
         return std::stoul(a->getUID()) < std::stoul(b->getUID());
       });
       headers_.Load(chunk_);
+      bodies_.clear();
+      bodyTried_.clear();
     } catch (...) {
       RethrowAsMailError(ImapStage::kSession, context);
     }
@@ -185,6 +246,10 @@ class ImapMessageCollection : public MessageCollection {
   std::vector<unsigned long> pending_;  // UIDs marked by Delete(), in walk order
   ImapPartHeaders headers_;             // the raw part headers of chunk_
   std::shared_ptr<ImapDecodeBuffer> decodeBuffer_ = std::make_shared<ImapDecodeBuffer>();
+  // First attachments fetched ahead: UID -> (section, raw body); and the
+  // UIDs that the last fetch ahead looked at.
+  std::unordered_map<std::string, std::pair<std::string, std::string>> bodies_;
+  std::unordered_set<std::string> bodyTried_;
 };
 
 }  // namespace

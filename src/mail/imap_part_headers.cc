@@ -38,8 +38,7 @@ void AppendSections(const vmime::net::messagePart& part, const std::string& pref
   }
 }
 
-// The section a BODY[...] item of a FETCH answer names, spelt as Take() takes
-// it; false for any other section.
+// The section a BODY[...] item of a FETCH answer names, spelt as asked.
 bool SectionName(const IMAPParser::section* section, std::string& name) {
   if (section == nullptr) return false;
   name.clear();
@@ -47,12 +46,17 @@ bool SectionName(const IMAPParser::section* section, std::string& name) {
     if (!name.empty()) name += '.';
     name += std::to_string(number);
   }
-  if (name.empty()) {
-    const auto* text = section->section_text1();
-    return text != nullptr && text->type() == IMAPParser::section_text::HEADER_FIELDS;
+  const auto* text = name.empty() ? section->section_text1() : section->section_text2();
+  if (text == nullptr) return !name.empty();
+  if (text->type() == IMAPParser::section_text::MIME) {
+    name += ".MIME";
+    return true;
   }
-  const auto* text = section->section_text2();
-  return text != nullptr && text->type() == IMAPParser::section_text::MIME;
+  if (name.empty() && text->type() == IMAPParser::section_text::HEADER_FIELDS) {
+    name = "HEADER.FIELDS";
+    return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -106,7 +110,7 @@ void ImapPartHeaders::Load(const std::vector<std::shared_ptr<vmime::net::imap::I
   }
 }
 
-std::string ImapPartHeaders::Take(const std::string& uid, const std::string& section) {
+const std::string& ImapPartHeaders::Get(const std::string& uid, const std::string& section) {
   auto found = held_.find(Key(uid, section));
   if (found == held_.end()) {
     std::vector<std::string> sections{section};
@@ -128,9 +132,7 @@ std::string ImapPartHeaders::Take(const std::string& uid, const std::string& sec
                          where_ + ": the server sent no header");
     }
   }
-  std::string header = std::move(found->second);
-  held_.erase(found);
-  return header;
+  return found->second;
 }
 
 void ImapPartHeaders::Fetch(const std::vector<unsigned long>& uids, const std::vector<std::string>& sections) {
@@ -139,9 +141,19 @@ void ImapPartHeaders::Fetch(const std::vector<unsigned long>& uids, const std::v
     if (!items.empty()) items += ' ';
     items += section.empty() ? topLevelItem_ : "BODY.PEEK[" + section + ".MIME]";
   }
-  auto connection = connection_();
-  IMAPCommand::createCommand("UID FETCH " + ImapUidSetText(uids) + " (UID " + items + ")")->send(connection);
-  std::unique_ptr<IMAPParser::response> response(connection->readResponse());
+  ImapFetchSections(*connection_(), uids, items,
+                    [this](const std::string& uid, const std::string& section, const std::string& text) {
+                      held_[uid + ' ' + section] = text;
+                    });
+}
+
+void ImapFetchSections(vmime::net::imap::IMAPConnection& connection, const std::vector<unsigned long>& uids,
+                       const std::string& items,
+                       const std::function<void(const std::string& uid, const std::string& section,
+                                                const std::string& text)>& store) {
+  IMAPCommand::createCommand("UID FETCH " + ImapUidSetText(uids) + " (UID " + items + ")")
+      ->send(connection.shared_from_this());
+  std::unique_ptr<IMAPParser::response> response(connection.readResponse());
   if (response->isBad() || response->response_done()->response_tagged()->resp_cond_state()->status() !=
                                IMAPParser::resp_cond_state::OK) {
     throw vmime::exceptions::command_error("UID FETCH", response->getErrorLog(), "bad response");
@@ -162,7 +174,7 @@ void ImapPartHeaders::Fetch(const std::vector<unsigned long>& uids, const std::v
     for (const auto* item : attributes->items()) {
       if (item->type() == IMAPParser::msg_att_item::BODY_SECTION && item->nstring() != nullptr &&
           SectionName(item->section(), name)) {
-        held_[Key(uid, name)] = item->nstring()->value();
+        store(uid, name, item->nstring()->value());
       }
     }
   }

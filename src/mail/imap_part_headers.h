@@ -25,6 +25,15 @@ namespace tollbook::mail {
 // "1:3,7,9:10" for ascending UIDs: the UID set of an IMAP command.
 std::string ImapUidSetText(const std::vector<unsigned long>& uids);
 
+// Sends "UID FETCH uids (UID items)" on connection and calls
+// store(uid, section, text) for each BODY[...] item of the answer, section
+// spelt as asked without BODY.PEEK: "2", "1.2.MIME", "HEADER.FIELDS". Throws
+// vmime exceptions.
+void ImapFetchSections(vmime::net::imap::IMAPConnection& connection, const std::vector<unsigned long>& uids,
+                       const std::string& items,
+                       const std::function<void(const std::string& uid, const std::string& section,
+                                                const std::string& text)>& store);
+
 class ImapPartHeaders {
  public:
   using ConnectionSource = std::function<std::shared_ptr<vmime::net::imap::IMAPConnection>()>;
@@ -39,8 +48,9 @@ class ImapPartHeaders {
 
   // The raw header of one part of the message with UID uid: section "1.2"
   // for BODY[1.2.MIME], "" for the top-level fields of ImapTopLevelFields().
-  // Hands out each held header once. Throws vmime exceptions or MessageError.
-  std::string Take(const std::string& uid, const std::string& section);
+  // Headers stay held until the next Load(). Throws vmime exceptions or
+  // MessageError.
+  const std::string& Get(const std::string& uid, const std::string& section);
 
  private:
   struct Plan {
@@ -51,7 +61,10 @@ class ImapPartHeaders {
 
   // Fetches sections of every UID in uids into held_.
   void Fetch(const std::vector<unsigned long>& uids, const std::vector<std::string>& sections);
-  static std::string Key(const std::string& uid, const std::string& section) { return uid + ' ' + section; }
+  // section spelt as ImapFetchSections() spells it.
+  static std::string Key(const std::string& uid, const std::string& section) {
+    return uid + ' ' + (section.empty() ? "HEADER.FIELDS" : section + ".MIME");
+  }
 
   ConnectionSource connection_;
   std::string where_;

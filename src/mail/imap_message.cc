@@ -214,10 +214,10 @@ class ImapAttachments : public AttachmentCollection {
 
 class ImapMessage : public Message {
  public:
-  ImapMessage(std::shared_ptr<IMAPMessage> message, std::string where, ImapRawHeaderFetcher fetchHeader,
+  ImapMessage(std::shared_ptr<IMAPMessage> message, std::string where, ImapFirstFinder findFirst,
               std::function<void(const std::string&)> markDeleted, std::shared_ptr<ImapDecodeBuffer> buffer,
               ImapBodyFetcher prefetchedBody)
-      : message_(std::move(message)), fetchHeader_(std::move(fetchHeader)),
+      : message_(std::move(message)), findFirst_(std::move(findFirst)),
         markDeleted_(std::move(markDeleted)), buffer_(std::move(buffer)),
         prefetchedBody_(std::move(prefetchedBody)) {
     describe_ = "UID " + std::string(message_->getUID()) + " in " + where;
@@ -228,7 +228,7 @@ class ImapMessage : public Message {
   std::unique_ptr<AttachmentCollection> Attachments() override {
     try {
       std::unique_ptr<Attachment> first;
-      if (auto found = FindImapFirstAttachment(*message_, fetchHeader_)) {
+      if (auto found = findFirst_()) {
         first = std::make_unique<ImapAttachment>(message_, std::move(*found), describe_, buffer_, prefetchedBody_);
       }
       return std::make_unique<ImapAttachments>(std::move(first), describe_);
@@ -242,7 +242,7 @@ class ImapMessage : public Message {
 
  private:
   std::shared_ptr<IMAPMessage> message_;
-  ImapRawHeaderFetcher fetchHeader_;
+  ImapFirstFinder findFirst_;
   std::function<void(const std::string&)> markDeleted_;
   std::shared_ptr<ImapDecodeBuffer> buffer_;
   ImapBodyFetcher prefetchedBody_;
@@ -272,13 +272,13 @@ const std::vector<std::string>& ImapTopLevelFields() {
 }
 
 std::unique_ptr<Message> MakeImapMessage(std::shared_ptr<vmime::net::message> message,
-                                         std::string where, ImapRawHeaderFetcher fetchHeader,
+                                         std::string where, ImapFirstFinder findFirst,
                                          std::function<void(const std::string& uid)> markDeleted,
                                          std::shared_ptr<ImapDecodeBuffer> decodeBuffer,
                                          ImapBodyFetcher prefetchedBody) {
   auto imapMessage = std::dynamic_pointer_cast<IMAPMessage>(message);
   if (!imapMessage) throw MessageError(where + ": not an IMAP message");
-  return std::make_unique<ImapMessage>(std::move(imapMessage), std::move(where), std::move(fetchHeader),
+  return std::make_unique<ImapMessage>(std::move(imapMessage), std::move(where), std::move(findFirst),
                                        std::move(markDeleted), std::move(decodeBuffer),
                                        std::move(prefetchedBody));
 }

@@ -40,6 +40,9 @@ struct ImapFirstAttachment {
 std::optional<ImapFirstAttachment> FindImapFirstAttachment(vmime::net::imap::IMAPMessage& message,
                                                            const ImapRawHeaderFetcher& fetchHeader);
 
+// Gives the message's first attachment, as FindImapFirstAttachment() finds it.
+using ImapFirstFinder = std::function<std::optional<ImapFirstAttachment>()>;
+
 // A message whose UID, FLAGS and BODYSTRUCTURE (with the top-level
 // Content-Type, Content-Disposition, Content-ID, Content-Location and
 // Content-Transfer-Encoding fields) are already fetched. markDeleted is
@@ -48,7 +51,7 @@ std::optional<ImapFirstAttachment> FindImapFirstAttachment(vmime::net::imap::IMA
 // attachment is decoded through decodeBuffer, which the messages of a walk
 // share.
 std::unique_ptr<Message> MakeImapMessage(std::shared_ptr<vmime::net::message> message,
-                                         std::string where, ImapRawHeaderFetcher fetchHeader,
+                                         std::string where, ImapFirstFinder findFirst,
                                          std::function<void(const std::string& uid)> markDeleted,
                                          std::shared_ptr<ImapDecodeBuffer> decodeBuffer,
                                          ImapBodyFetcher prefetchedBody);

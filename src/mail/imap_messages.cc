@@ -98,11 +98,11 @@ class ImapMessageCollection : public MessageCollection {
       LoadChunk();
       if (chunk_.empty()) return nullptr;
     }
-    auto& message = chunk_[position_++];
+    const std::size_t index = position_++;
+    auto& message = chunk_[index];
     const bool deletedByOthers = (message->getFlags() & vmime::net::message::FLAG_DELETED) != 0;
     auto result = MakeImapMessage(
-        message, where_,
-        [this](const std::string& uid, const std::string& section) { return FetchRawHeader(uid, section); },
+        message, where_, [this, index, uid = message->getUID()] { return FirstOf(index, uid); },
         [this, deletedByOthers](const std::string& uid) {
           if (!deletedByOthers) pending_.push_back(std::stoul(uid));
         },
@@ -172,18 +172,30 @@ class ImapMessageCollection : public MessageCollection {
     return body;
   }
 
+  // The first attachment of chunk_[index], found once. uid guards against a
+  // message asked after the walk moved on to another chunk.
+  std::optional<ImapFirstAttachment> FirstOf(std::size_t index, const std::string& uid) {
+    if (index >= chunk_.size() || std::string(chunk_[index]->getUID()) != uid) {
+      throw MessageError("UID " + uid + " in " + where_ + " was read after the walk moved past it");
+    }
+    if (!firsts_[index]) {
+      firsts_[index] = FindImapFirstAttachment(
+          *chunk_[index], [this](const std::string& uid, const std::string& section) {
+            return FetchRawHeader(uid, section);
+          });
+    }
+    return *firsts_[index];
+  }
+
   void FetchBodiesAhead() {
     bodies_.clear();
     bodyTried_.clear();
     std::map<std::string, std::vector<unsigned long>> groups;  // by section
     std::size_t bytes = 0;
-    const auto fetcher = [this](const std::string& uid, const std::string& section) {
-      return FetchRawHeader(uid, section);
-    };
     for (std::size_t j = position_ - 1; j < chunk_.size() && bodyTried_.size() < kBodiesAhead; ++j) {
       std::optional<ImapFirstAttachment> first;
       try {
-        first = FindImapFirstAttachment(*chunk_[j], fetcher);
+        first = FirstOf(j, chunk_[j]->getUID());
       } catch (...) {
         break;  // its own turn will report it
       }
@@ -226,6 +238,7 @@ class ImapMessageCollection : public MessageCollection {
       headers_.Load(chunk_);
       bodies_.clear();
       bodyTried_.clear();
+      firsts_.assign(chunk_.size(), std::nullopt);
     } catch (...) {
       RethrowAsMailError(ImapStage::kSession, context);
     }
@@ -250,6 +263,8 @@ class ImapMessageCollection : public MessageCollection {
   // UIDs that the last fetch ahead looked at.
   std::unordered_map<std::string, std::pair<std::string, std::string>> bodies_;
   std::unordered_set<std::string> bodyTried_;
+  // The first attachment of each message of chunk_, once found.
+  std::vector<std::optional<std::optional<ImapFirstAttachment>>> firsts_;
 };
 
 }  // namespace

@@ -1,8 +1,12 @@
 // Times Tollbook's IMAP walk of one folder (structure, part headers up to the
 // first attachment, then only the "acct" bodies) against fetching every whole
-// message of the same folder. Prints both figures; asserts nothing.
+// message of the same folder. Prints both figures; asserts nothing. Each is
+// timed in two rounds, alternating, and the faster round is shown: the first
+// access to a freshly filled folder makes the server build its index and
+// cache, which would otherwise count against whichever goes first.
 //
 //   tollbook-bench-imap-walk URL FOLDER
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <cstdio>
@@ -52,43 +56,50 @@ int main(int argc, char** argv) {
   }
   const std::string url = argv[1], folderName = argv[2];
   try {
-    // Tollbook's walk: the whole processing run into a scratch folder.
-    char outTemplate[] = "/tmp/tollbook-bench-XXXXXX";
-    const std::string out = ::mkdtemp(outTemplate);
-    auto account = tollbook::mail::CreateSession(url)->Login("", "");
-    int position = -1;
-    auto folders = account->AllFolders();
-    for (int i = 1; i <= folders->Count(); ++i) {
-      if (folders->Item(i)->Name() == folderName) position = i;
-    }
-    QuietFrontEnd frontEnd;
-    frontEnd.settings = {out + "/fullacct.csv", out + "/summary.csv", position, out, false, false, true, true};
-    tollbook::RunState state{200000};
+    double walk = 1e30, whole = 1e30;
     tollbook::RunCounts counts;
-    auto start = std::chrono::steady_clock::now();
-    const auto outcome = tollbook::RunProcessing(state, *account, frontEnd, &counts);
-    const double walk = Seconds(std::chrono::steady_clock::now() - start);
-    std::filesystem::remove_all(out);
-
-    // Whole messages: one FETCH for the UIDs, then BODY.PEEK[] per message.
-    tollbook::mail::ImapUrl location = tollbook::mail::ParseImapUrl(url);
-    tollbook::mail::CompleteImapCredentials(location, tollbook::mail::DefaultNetrcPath());
-    auto store = tollbook::mail::ConnectImapStore(location);
-    auto folder = store->getFolder(vmime::net::folder::path(
-        folderName == "INBOX" ? vmime::net::folder::path::component("INBOX")
-                              : vmime::net::folder::path::component(folderName)));
-    folder->open(vmime::net::folder::MODE_READ_ONLY);
-    start = std::chrono::steady_clock::now();
-    const std::size_t count = folder->getMessageCount();
+    auto outcome = tollbook::RunOutcome::kCompleted;
+    std::size_t count = 0;
     CountingStream sink;
-    if (count > 0) {
-      auto messages = folder->getMessages(vmime::net::messageSet::byNumber(1, count));
-      folder->fetchMessages(messages, vmime::net::fetchAttributes(vmime::net::fetchAttributes::UID));
-      for (auto& message : messages) message->extract(sink, nullptr, 0, -1, /*peek=*/true);
+    for (int round = 0; round < 2; ++round) {
+      // Tollbook's walk: the whole processing run into a scratch folder.
+      char outTemplate[] = "/tmp/tollbook-bench-XXXXXX";
+      const std::string out = ::mkdtemp(outTemplate);
+      auto account = tollbook::mail::CreateSession(url)->Login("", "");
+      int position = -1;
+      auto folders = account->AllFolders();
+      for (int i = 1; i <= folders->Count(); ++i) {
+        if (folders->Item(i)->Name() == folderName) position = i;
+      }
+      QuietFrontEnd frontEnd;
+      frontEnd.settings = {out + "/fullacct.csv", out + "/summary.csv", position, out, false, false, true, true};
+      tollbook::RunState state{200000};
+      counts = {};
+      auto start = std::chrono::steady_clock::now();
+      outcome = tollbook::RunProcessing(state, *account, frontEnd, &counts);
+      walk = std::min(walk, Seconds(std::chrono::steady_clock::now() - start));
+      std::filesystem::remove_all(out);
+
+      // Whole messages: one FETCH for the UIDs, then BODY.PEEK[] per message.
+      tollbook::mail::ImapUrl location = tollbook::mail::ParseImapUrl(url);
+      tollbook::mail::CompleteImapCredentials(location, tollbook::mail::DefaultNetrcPath());
+      auto store = tollbook::mail::ConnectImapStore(location);
+      auto folder = store->getFolder(vmime::net::folder::path(
+          folderName == "INBOX" ? vmime::net::folder::path::component("INBOX")
+                                : vmime::net::folder::path::component(folderName)));
+      folder->open(vmime::net::folder::MODE_READ_ONLY);
+      start = std::chrono::steady_clock::now();
+      count = folder->getMessageCount();
+      sink.bytes = 0;
+      if (count > 0) {
+        auto messages = folder->getMessages(vmime::net::messageSet::byNumber(1, count));
+        folder->fetchMessages(messages, vmime::net::fetchAttributes(vmime::net::fetchAttributes::UID));
+        for (auto& message : messages) message->extract(sink, nullptr, 0, -1, /*peek=*/true);
+      }
+      whole = std::min(whole, Seconds(std::chrono::steady_clock::now() - start));
+      folder->close(false);
+      store->disconnect();
     }
-    const double whole = Seconds(std::chrono::steady_clock::now() - start);
-    folder->close(false);
-    store->disconnect();
 
     std::printf("folder %s: %lld messages, %lld accounting files%s\n", folderName.c_str(),
                 static_cast<long long>(counts.messages), static_cast<long long>(counts.accountingFiles),

@@ -4,8 +4,12 @@
 // never sets \Seen. It fetches UID, FLAGS and BODYSTRUCTURE (with the few
 // top-level MIME header fields) for a chunk of messages at a time, then the
 // MIME headers of the parts up to the first attachment, batched over the
-// chunk (ImapPartHeaders), and only that attachment's body when it is saved.
-// Whole messages are never fetched.
+// chunk (ImapPartHeaders), and of each message no body but its first
+// attachment's. When one is saved, the first attachments of up to 100
+// messages from there on that are no larger than 64 KB come in one command
+// per section number (whether named "acct" or not: only the run decides);
+// a larger one streams from the server into the output. Whole messages are
+// never fetched.
 //
 // Deletion: Delete() only notes the UID. CommitDeletions() selects the folder
 // read-write on the account's own connection, flags exactly the noted UIDs

@@ -71,7 +71,9 @@ TEST_F(GWfrmLayoutTest, EveryControlHasItsKindParentCaptionAndPlace) {
     if (control == nullptr) continue;
     EXPECT_TRUE(control->inherits(row.kind)) << control->metaObject()->className();
     EXPECT_EQ(control->parentWidget()->objectName().toStdString(), row.parent);
-    if (row.caption != nullptr) EXPECT_EQ(Caption(control).toStdString(), row.caption);
+    if (row.caption != nullptr) {
+      EXPECT_EQ(Caption(control).toStdString(), row.caption);
+    }
     const QRect inWindow(control->mapTo(&window, QPoint(0, 0)), control->size());
     EXPECT_EQ(inWindow, QRect(Px(row.left), Px(row.top), Px(row.width), Px(row.height)));
   }

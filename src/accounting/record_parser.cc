@@ -77,9 +77,10 @@ void ParseAccountingLine(RunState& state, std::string_view line) {
     char key[64];
     const std::size_t length = post_office.size() + 1 + user_id.size();
     if (length <= sizeof key) {
-      std::memcpy(key, post_office.data(), post_office.size());
+      // An empty column may have no data pointer at all: memcpy must not see it.
+      if (!post_office.empty()) std::memcpy(key, post_office.data(), post_office.size());
       key[post_office.size()] = '.';
-      std::memcpy(key + post_office.size() + 1, user_id.data(), user_id.size());
+      if (!user_id.empty()) std::memcpy(key + post_office.size() + 1, user_id.data(), user_id.size());
       user.assign(key, length);
     } else {
       user.assign(post_office);

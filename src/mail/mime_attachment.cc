@@ -65,32 +65,50 @@ bool IsBase64Letter(vmime::byte_t c) {
          c == '/';
 }
 
-// A byte of base64 text that cannot be decoded without losing data.
+std::string ByteText(vmime::byte_t c) {
+  char text[16];
+  if (c > ' ' && c < 0x7F) {
+    std::snprintf(text, sizeof text, "'%c'", c);
+  } else {
+    std::snprintf(text, sizeof text, "\\x%02X", c);
+  }
+  return text;
+}
+
+// Base64 text that cannot be decoded without losing data, and where.
 struct Base64Refusal {
   std::size_t offset;  // in the encoded text
-  vmime::byte_t byte;
-  const char* why;
+  std::string why;
 };
 
 // Checks base64 text as it streams past. Blanks and line ends are skipped,
-// as RFC 2045 says; padding may stand anywhere (the decoder stops at it);
-// anything else outside the alphabet, and any letter after padding (which
-// the decoder would drop), is refused with a Base64Refusal.
+// as RFC 2045 says, and padding may stand anywhere (the decoder stops at it).
+// Refused with a Base64Refusal: any other byte outside the alphabet, a
+// letter after padding (the decoder would drop it), and text that ends
+// inside a group of four (the decoder drops the broken group).
 class Base64Check : public vmime::utility::outputStream {
  public:
   void flush() override {}
+
+  void Finish() const {
+    if (symbols_ % 4 != 0) {
+      throw Base64Refusal{lastSymbol_, "the base64 text ends inside a group of four"};
+    }
+  }
 
  protected:
   void writeImpl(const vmime::byte_t* const data, const std::size_t count) override {
     for (std::size_t i = 0; i < count; ++i) {
       const vmime::byte_t c = data[i];
       if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+      ++symbols_;
+      lastSymbol_ = offset_ + i;
       if (c == '=') {
         padded_ = true;
       } else if (!IsBase64Letter(c)) {
-        throw Base64Refusal{offset_ + i, c, "is not base64"};
+        throw Base64Refusal{offset_ + i, "byte " + ByteText(c) + " is not base64"};
       } else if (padded_) {
-        throw Base64Refusal{offset_ + i, c, "follows the base64 padding '='"};
+        throw Base64Refusal{offset_ + i, "byte " + ByteText(c) + " follows the base64 padding '='"};
       }
     }
     offset_ += count;
@@ -98,6 +116,8 @@ class Base64Check : public vmime::utility::outputStream {
 
  private:
   std::size_t offset_ = 0;
+  std::size_t symbols_ = 0;  // letters and padding
+  std::size_t lastSymbol_ = 0;
   bool padded_ = false;
 };
 
@@ -113,16 +133,6 @@ std::size_t LineAt(MimeFileStream& source, std::size_t offset) {
   return line;
 }
 
-std::string ByteText(vmime::byte_t c) {
-  char text[16];
-  if (c > ' ' && c < 0x7F) {
-    std::snprintf(text, sizeof text, "'%c'", c);
-  } else {
-    std::snprintf(text, sizeof text, "\\x%02X", c);
-  }
-  return text;
-}
-
 // Refuses base64 content that would not decode to the sender's bytes, before
 // anything of it is written.
 void CheckBase64(const vmime::attachment& attachment, const vmime::contentHandler& data,
@@ -130,13 +140,13 @@ void CheckBase64(const vmime::attachment& attachment, const vmime::contentHandle
   Base64Check check;
   try {
     data.extractRaw(check);
+    check.Finish();
   } catch (const Base64Refusal& refusal) {
     std::size_t start = 0;
     if (const auto part = vmime::dynamicCast<const vmime::bodyPart>(attachment.getPart())) {
       start = part->getBody()->getParsedOffset();
     }
-    throw MessageError("byte " + ByteText(refusal.byte) + " on line " +
-                       std::to_string(LineAt(source, start + refusal.offset)) + " " +
+    throw MessageError("line " + std::to_string(LineAt(source, start + refusal.offset)) + ": " +
                        refusal.why);
   }
 }

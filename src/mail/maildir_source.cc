@@ -1,5 +1,6 @@
 // The Maildir source: a Maildir++ tree read with a directory walk of its own
-// (maildir_tree.h) and vmime's message parser and attachment helper. Nothing
+// (maildir_tree.h) and a scan of each message for its attachments
+// (mime_scan.h) by vmime's attachment rules. Nothing
 // in the tree changes except the files of messages whose deletion is
 // committed: no flags are set and nothing moves from new/ to cur/.
 #include <pwd.h>
@@ -17,6 +18,7 @@
 #include "mail/maildir_tree.h"
 #include "mail/mime_attachment.h"
 #include "mail/mime_file_stream.h"
+#include "mail/mime_scan.h"
 #include "mail/session_factory.h"
 #include "mail/vmime_init.h"
 #include "run/fault_injection.h"
@@ -36,7 +38,7 @@ auto TranslateVmime(const std::string& what, F&& f) {
   }
 }
 
-// One message file, parsed; shared by its attachment collection and its
+// One message file, scanned for its attachments; shared by its attachment collection and its
 // attachments, which keep the file open while they live.
 struct ParsedMessage {
   std::string description;
@@ -130,7 +132,10 @@ class MaildirMessage : public Message {
     auto parsed = std::make_shared<ParsedMessage>();
     parsed->description = "message " + FullPath(*walk_, file_);
     TranslateVmime("cannot parse " + parsed->description,
-                   [&] { parsed->mime = ParseMimeMessage(stream_); });
+                   [&] {
+                     parsed->mime.stream = stream_;
+                     parsed->mime.attachments = ScanMimeAttachments(stream_);
+                   });
     return parsed;
   }
 

@@ -10,6 +10,7 @@
 #include "accounting/errors.h"
 #include "accounting/text.h"
 #include "mail/imap_errors.h"
+#include "mail/mime_attachment.h"
 
 namespace tollbook::mail {
 namespace {
@@ -28,46 +29,6 @@ vmime::encoding EncodingOf(const vmime::header& header) {
   auto field = header.findField(vmime::fields::CONTENT_TRANSFER_ENCODING);
   if (!field) return vmime::encoding(vmime::encodingTypes::SEVEN_BIT);
   return *field->getValue<vmime::encoding>();
-}
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-// The value of a plain quoted parameter (name="value") read from its raw
-// text, unescaped and unfolded, blanks at either end kept (vmime trims them).
-// False for RFC 2231 parameters, tokens and values with encoded words, which
-// are left to vmime's decoding.
-bool PlainQuotedValue(std::string_view raw, std::string_view name, std::string& value) {
-  const auto equals = raw.find('=');
-  if (equals == std::string_view::npos) return false;
-  auto attribute = raw.substr(0, equals);
-  while (!attribute.empty() && IsBlank(attribute.back())) attribute.remove_suffix(1);
-  while (!attribute.empty() && IsBlank(attribute.front())) attribute.remove_prefix(1);
-  if (!EqualsIgnoreCase(attribute, name)) return false;
-  std::size_t i = equals + 1;
-  while (i < raw.size() && IsBlank(raw[i])) ++i;
-  if (i >= raw.size() || raw[i] != '"') return false;
-  value.clear();
-  for (++i; i < raw.size() && raw[i] != '"'; ++i) {
-    if (raw[i] == '\\' && i + 1 < raw.size()) {
-      value += raw[++i];
-    } else if (raw[i] != '\r' && raw[i] != '\n') {
-      value += raw[i];
-    }
-  }
-  return value.find("=?") == std::string::npos;
-}
-
-std::string DecodedWord(const vmime::word& word) {
-  const vmime::charset& charset = word.getCharset();
-  if (charset == vmime::charset(vmime::charsets::US_ASCII) ||
-      charset == vmime::charset(vmime::charsets::UTF_8)) {
-    return word.getBuffer();
-  }
-  try {
-    return word.getConvertedText(vmime::charset(vmime::charsets::UTF_8));
-  } catch (const vmime::exception&) {
-    return word.getBuffer();  // an unknown charset: the bytes as they stand
-  }
 }
 
 // The display name from a raw part header: the Content-Disposition filename,

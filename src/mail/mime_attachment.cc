@@ -21,45 +21,6 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-// The value of a plain quoted parameter, read from its raw text
-// (name="value"), unescaped and unfolded. False when the parameter is not of
-// that kind: an RFC 2231 one (name*=...), a token, or a value with RFC 2047
-// encoded words, which are left to vmime's decoding.
-bool PlainQuotedValue(std::string_view raw, std::string_view name, std::string& value) {
-  const auto equals = raw.find('=');
-  if (equals == std::string_view::npos) return false;
-  auto attribute = raw.substr(0, equals);
-  while (!attribute.empty() && IsBlank(attribute.back())) attribute.remove_suffix(1);
-  if (!EqualsIgnoreCase(attribute, name)) return false;
-  std::size_t i = equals + 1;
-  while (i < raw.size() && IsBlank(raw[i])) ++i;
-  if (i >= raw.size() || raw[i] != '"') return false;
-  value.clear();
-  for (++i; i < raw.size(); ++i) {
-    const char c = raw[i];
-    if (c == '"') break;
-    if (c == '\\' && i + 1 < raw.size()) {
-      value += raw[++i];
-    } else if (c != '\r' && c != '\n') {  // a folded line goes on with its blank
-      value += c;
-    }
-  }
-  return value.find("=?") == std::string::npos;
-}
-
-std::string DecodedWord(const vmime::word& word) {
-  const vmime::charset& charset = word.getCharset();
-  if (charset == vmime::charset(vmime::charsets::US_ASCII) ||
-      charset == vmime::charset(vmime::charsets::UTF_8)) {
-    return word.getBuffer();
-  }
-  try {
-    return word.getConvertedText(vmime::charset(vmime::charsets::UTF_8));
-  } catch (const vmime::exception&) {
-    return word.getBuffer();  // an unknown charset: the bytes as they stand
-  }
-}
-
 bool IsBase64Letter(vmime::byte_t c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
          c == '/';
@@ -152,6 +113,43 @@ void CheckBase64(const vmime::attachment& attachment, const vmime::contentHandle
 }
 
 }  // namespace
+
+bool PlainQuotedValue(std::string_view raw, std::string_view name, std::string& value) {
+  const auto equals = raw.find('=');
+  if (equals == std::string_view::npos) return false;
+  auto attribute = raw.substr(0, equals);
+  while (!attribute.empty() && IsBlank(attribute.back())) attribute.remove_suffix(1);
+  while (!attribute.empty() && IsBlank(attribute.front())) attribute.remove_prefix(1);
+  if (!EqualsIgnoreCase(attribute, name)) return false;
+  std::size_t i = equals + 1;
+  while (i < raw.size() && IsBlank(raw[i])) ++i;
+  if (i >= raw.size() || raw[i] != '"') return false;
+  value.clear();
+  for (++i; i < raw.size(); ++i) {
+    const char c = raw[i];
+    if (c == '"') break;
+    if (c == '\\' && i + 1 < raw.size()) {
+      value += raw[++i];
+    } else if (c != '\r' && c != '\n') {  // a folded line goes on with its blank
+      value += c;
+    }
+  }
+  return value.find("=?") == std::string::npos;
+}
+
+std::string DecodedWord(const vmime::word& word) {
+  const vmime::charset& charset = word.getCharset();
+  if (charset == vmime::charset(vmime::charsets::US_ASCII) ||
+      charset == vmime::charset(vmime::charsets::UTF_8)) {
+    return word.getBuffer();
+  }
+  try {
+    return word.getConvertedText(vmime::charset(vmime::charsets::UTF_8));
+  } catch (const vmime::exception&) {
+    return word.getBuffer();  // an unknown charset: the bytes as they stand
+  }
+}
+
 
 MimeMessage ParseMimeMessage(vmime::shared_ptr<MimeFileStream> stream) {
   MimeMessage parsed;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <ostream>
+#include <string_view>
 #include <string>
 #include <vector>
 #include <vmime/attachment.hpp>
@@ -39,5 +40,16 @@ std::string MimeAttachmentName(const vmime::attachment& attachment, MimeFileStre
 // in the message file.
 void WriteMimeAttachmentContent(const vmime::attachment& attachment, MimeFileStream& source,
                                 std::ostream& out);
+
+// The value of a plain quoted parameter, read from its raw text
+// (name="value"), unescaped and unfolded, blanks at either end of the value
+// kept (vmime trims them). False when the parameter is not of that kind: an
+// RFC 2231 one (name*=...), a token, or a value with RFC 2047 encoded words,
+// which are left to vmime's decoding.
+bool PlainQuotedValue(std::string_view raw, std::string_view name, std::string& value);
+
+// The text of an RFC 2047 word in UTF-8; the bytes as they stand when its
+// charset is unknown.
+std::string DecodedWord(const vmime::word& word);
 
 }  // namespace tollbook::mail

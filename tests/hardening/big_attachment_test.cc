@@ -74,7 +74,13 @@ TEST(BigAttachment, SavedByteForByteWithFlatMemory) {
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   const long peakMegabytes = usage.ru_maxrss / 1024;
   std::printf("peak RSS %ld MB for a %ld MB attachment\n", peakMegabytes, megabytes);
+#if defined(__SANITIZE_ADDRESS__)
+  // AddressSanitizer keeps freed memory in quarantine and adds shadow memory:
+  // resident size says nothing about Tollbook's own use there.
+  (void)peakMegabytes;
+#else
   EXPECT_LT(peakMegabytes, 100);
+#endif
 
   // The scratch file and fullacct.csv, compared line by line with the source.
   EXPECT_EQ(std::filesystem::file_size(dir / "acct 1"), attachmentSize);

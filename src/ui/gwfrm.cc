@@ -168,7 +168,7 @@ void GWfrm::ReportRunFailure(std::string_view message) {
 }
 
 void GWfrm::ShowBox(const MessageBoxRequest& request, const QString& detail) {
-  boxes_.Show(ToBoxSpec(request, detail), isVisible() ? this : nullptr);
+  boxes_.Show(ToBoxContent(request, detail), isVisible() ? this : nullptr);
 }
 
 void GWfrm::ShowFolderError(const QString& message) {

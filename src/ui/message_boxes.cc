@@ -2,8 +2,8 @@
 
 namespace tollbook::ui {
 
-BoxSpec ToBoxSpec(const MessageBoxRequest& request, const QString& detail) {
-  BoxSpec box;
+BoxContent ToBoxContent(const MessageBoxRequest& request, const QString& detail) {
+  BoxContent box;
   box.text = QString::fromStdString(request.text);
   box.title = QString::fromStdString(request.title.empty() ? std::string(kApplicationTitle)
                                                            : request.title);
@@ -26,10 +26,10 @@ BoxSpec ToBoxSpec(const MessageBoxRequest& request, const QString& detail) {
   return box;
 }
 
-void QtMessageBoxes::Show(const BoxSpec& spec, QWidget* parent) {
-  QMessageBox box(spec.icon, spec.title, spec.text, spec.buttons, parent);
+void QtMessageBoxes::Show(const BoxContent& content, QWidget* parent) {
+  QMessageBox box(content.icon, content.title, content.text, content.buttons, parent);
   box.setObjectName("MessageBox");
-  if (!spec.detail.isEmpty()) box.setDetailedText(spec.detail);
+  if (!content.detail.isEmpty()) box.setDetailedText(content.detail);
   box.exec();
 }
 

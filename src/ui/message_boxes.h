@@ -13,7 +13,7 @@ namespace tollbook::ui {
 
 // Everything a box shows. The title is already resolved: a box without a
 // title of its own carries the application's title here.
-struct BoxSpec {
+struct BoxContent {
   QString text;
   QString title;
   QString detail;  // shown behind the box's "Show Details..." button; may be empty
@@ -23,20 +23,20 @@ struct BoxSpec {
 
 // Turns a run's message box request into what the window shows: the icon
 // mapped, an empty title replaced by "The Tollbook", only an OK button.
-BoxSpec ToBoxSpec(const MessageBoxRequest& request, const QString& detail = {});
+BoxContent ToBoxContent(const MessageBoxRequest& request, const QString& detail = {});
 
 class MessageBoxes {
  public:
   virtual ~MessageBoxes() = default;
   // Shows the box modally over parent (nullptr: no window yet) and returns
   // when the user has closed it.
-  virtual void Show(const BoxSpec& box, QWidget* parent) = 0;
+  virtual void Show(const BoxContent& box, QWidget* parent) = 0;
 };
 
 // Real QMessageBoxes.
 class QtMessageBoxes : public MessageBoxes {
  public:
-  void Show(const BoxSpec& box, QWidget* parent) override;
+  void Show(const BoxContent& box, QWidget* parent) override;
 };
 
 }  // namespace tollbook::ui

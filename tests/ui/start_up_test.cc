@@ -92,12 +92,12 @@ TEST_F(StartUpTest, RealMaildirFillsTheWindowAsTollbookCliListsIt) {
 
 TEST_F(StartUpTest, RefusedLogInShowsTheInstallBoxAndNeverTheWindow) {
   store->refuseLogin = true;
-  boxes.onShow = [](const ui::BoxSpec&) {
+  boxes.onShow = [](const ui::BoxContent&) {
     for (QWidget* top : QApplication::topLevelWidgets()) EXPECT_FALSE(top->isVisible());
   };
   EXPECT_FALSE(Window().Form_Load());
   ASSERT_EQ(boxes.shown.size(), 1u);
-  const ui::BoxSpec& box = boxes.shown[0];
+  const ui::BoxContent& box = boxes.shown[0];
   EXPECT_EQ(box.text.toStdString(), "Groupwise 5 32-bit client not correctly Installed");
   EXPECT_EQ(box.title.toStdString(), "The Tollbook");
   EXPECT_EQ(box.icon, QMessageBox::Critical);
@@ -109,7 +109,7 @@ TEST_F(StartUpTest, RefusedLogInShowsTheInstallBoxAndNeverTheWindow) {
 
 TEST_F(StartUpTest, MissingMailboxEndsTheProgramBeforeTheWindowShows) {
   const std::string missing = dir / "no-such-Maildir";
-  boxes.onShow = [](const ui::BoxSpec&) {
+  boxes.onShow = [](const ui::BoxContent&) {
     for (QWidget* top : QApplication::topLevelWidgets()) EXPECT_FALSE(top->isVisible());
   };
   // Would block in the event loop if the window were shown.
@@ -138,7 +138,7 @@ TEST(QtMessageBoxesTest, ShowsTheTextTitleIconAndOnlyOk) {
     buttons = box->standardButtons();
     box->button(QMessageBox::Ok)->click();
   });
-  boxes.Show(ui::ToBoxSpec({"Accounting Files Processed 3", MessageIcon::kInformation,
+  boxes.Show(ui::ToBoxContent({"Accounting Files Processed 3", MessageIcon::kInformation,
                             "Gateway Accounting"},
                            "details"),
              nullptr);
@@ -149,7 +149,7 @@ TEST(QtMessageBoxesTest, ShowsTheTextTitleIconAndOnlyOk) {
   EXPECT_EQ(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
 }
 
-TEST(ToBoxSpecTest, IconsAndTheApplicationTitle) {
+TEST(ToBoxContentTest, IconsAndTheApplicationTitle) {
   struct Row {
     MessageIcon icon;
     const char* title;
@@ -164,7 +164,7 @@ TEST(ToBoxSpecTest, IconsAndTheApplicationTitle) {
       {MessageIcon::kCritical, "", QMessageBox::Critical, "The Tollbook"},
   };
   for (const Row& row : rows) {
-    const ui::BoxSpec box = ui::ToBoxSpec({"text", row.icon, row.title});
+    const ui::BoxContent box = ui::ToBoxContent({"text", row.icon, row.title});
     EXPECT_EQ(box.icon, row.shownIcon) << row.shownTitle;
     EXPECT_EQ(box.title.toStdString(), row.shownTitle);
     EXPECT_EQ(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));

@@ -20,12 +20,12 @@ namespace tollbook::testing {
 // Answers every box at once (as if OK was pressed) and records it.
 class RecordingBoxes : public ui::MessageBoxes {
  public:
-  std::vector<ui::BoxSpec> shown;
+  std::vector<ui::BoxContent> shown;
   std::vector<bool> hadParent;
   // Called while each box "is shown", before it is answered.
-  std::function<void(const ui::BoxSpec&)> onShow;
+  std::function<void(const ui::BoxContent&)> onShow;
 
-  void Show(const ui::BoxSpec& box, QWidget* parent) override {
+  void Show(const ui::BoxContent& box, QWidget* parent) override {
     shown.push_back(box);
     hadParent.push_back(parent != nullptr);
     if (onShow) onShow(box);

@@ -52,7 +52,7 @@ class WindowRunTest : public WindowTest {
   void Go() { QTest::mouseClick(Find<QPushButton>(*window, "Command4"), Qt::LeftButton); }
   // Records the captions and the pointer at every box.
   void WatchBoxes() {
-    boxes.onShow = [this](const ui::BoxSpec& box) {
+    boxes.onShow = [this](const ui::BoxContent& box) {
       const QCursor* cursor = QApplication::overrideCursor();
       atBoxes.push_back(box.text.toStdString() + "|" + Caption("lbProgress") + "|" +
                         Caption("lbcurrent") + "|" +

@@ -14,6 +14,7 @@
 #include "mail/sample_mailbox.h"
 #include "mail/session_factory.h"
 #include "run/processing_run.h"
+#include "support/run_program.h"
 #include "support/test_support.h"
 
 namespace tollbook {
@@ -24,11 +25,7 @@ using testing::ListFolder;
 using testing::ReadFile;
 using testing::TempDir;
 
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using Result = testing::ProgramResult;
 
 struct Invocation {
   std::vector<std::string> args;
@@ -39,41 +36,8 @@ struct Invocation {
 };
 
 Result RunCli(const Invocation& invocation) {
-  TempDir capture;
-  const std::string outPath = capture / "out", errPath = capture / "err";
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (!invocation.directory.empty() && ::chdir(invocation.directory.c_str()) != 0) ::_exit(120);
-    for (const auto& [name, value] : invocation.environment) {
-      if (value) {
-        ::setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        ::unsetenv(name.c_str());
-      }
-    }
-    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int in = ::open("/dev/null", O_RDONLY);
-    if (out < 0 || err < 0 || in < 0) ::_exit(121);
-    ::dup2(in, 0);
-    ::dup2(out, 1);
-    ::dup2(err, 2);
-    std::vector<char*> argv{const_cast<char*>(invocation.program)};
-    for (const auto& arg : invocation.args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    ::execv(invocation.program, argv.data());
-    ::_exit(122);
-  }
-  Result result;
-  int status = 0;
-  if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
-    ADD_FAILURE() << invocation.program << " did not run to an exit";
-    return result;
-  }
-  result.status = WEXITSTATUS(status);
-  result.out = ReadFile(outPath);
-  result.err = ReadFile(errPath);
-  return result;
+  return testing::RunProgram(invocation.program, invocation.args, invocation.directory,
+                             invocation.environment);
 }
 
 Result RunCli(std::vector<std::string> args) { return RunCli(Invocation{std::move(args), "", {}}); }

@@ -13,6 +13,7 @@
 
 #include "mail/imap/dovecot_server.h"
 #include "mail/sample_mailbox.h"
+#include "support/run_program.h"
 #include "support/test_support.h"
 
 namespace tollbook {
@@ -24,43 +25,13 @@ using testing::TempDir;
 
 constexpr std::string_view kStartUpFailure = "Groupwise 5 32-bit client not correctly Installed\n";
 
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using Result = testing::ProgramResult;
 
 // Runs tollbook-cli with args, the variables of environment set on top of
 // this process's.
 Result RunCli(const std::vector<std::string>& args, const std::map<std::string, std::string>& environment) {
-  TempDir capture;
-  const std::string outPath = capture / "out", errPath = capture / "err";
-  const pid_t child = ::fork();
-  if (child == 0) {
-    for (const auto& [name, value] : environment) ::setenv(name.c_str(), value.c_str(), 1);
-    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int in = ::open("/dev/null", O_RDONLY);
-    if (out < 0 || err < 0 || in < 0) ::_exit(121);
-    ::dup2(in, 0);
-    ::dup2(out, 1);
-    ::dup2(err, 2);
-    std::vector<char*> argv{const_cast<char*>(TOLLBOOK_CLI_PATH)};
-    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    ::execv(TOLLBOOK_CLI_PATH, argv.data());
-    ::_exit(122);
-  }
-  Result result;
-  int status = 0;
-  if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
-    ADD_FAILURE() << TOLLBOOK_CLI_PATH << " did not run to an exit";
-    return result;
-  }
-  result.status = WEXITSTATUS(status);
-  result.out = ReadFile(outPath);
-  result.err = ReadFile(errPath);
-  return result;
+  std::map<std::string, std::optional<std::string>> changes(environment.begin(), environment.end());
+  return testing::RunProgram(TOLLBOOK_CLI_PATH, args, {}, changes);
 }
 
 // A sample mailbox served by its own Dovecot (user acct, password secret).

@@ -10,7 +10,7 @@
 
 namespace tollbook {
 
-LineReader::LineReader(std::string path) : path_(std::move(path)), block_(1 << 16) {
+LineReader::LineReader(std::string path) : path_(std::move(path)), block_(new char[kBlockSize]) {
   do {
     fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
   } while (fd_ < 0 && errno == EINTR);
@@ -24,7 +24,7 @@ LineReader::~LineReader() {
 bool LineReader::Fill() {
   if (at_eof_) return false;
   for (;;) {
-    ssize_t n = ::read(fd_, block_.data(), block_.size());
+    ssize_t n = ::read(fd_, block_.get(), kBlockSize);
     if (n < 0) {
       if (errno == EINTR) continue;
       throw FileError("cannot read", path_, errno);
@@ -54,7 +54,7 @@ bool LineReader::ReadLine(std::string_view& line) {
         continue;
       }
     }
-    const char* start = block_.data() + begin_;
+    const char* start = block_.get() + begin_;
     const void* cr = std::memchr(start, '\r', end_ - begin_);
     if (cr == nullptr) {
       pending_.append(start, end_ - begin_);

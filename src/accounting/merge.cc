@@ -28,18 +28,19 @@ void MergeAccountingFile(RunState& state, std::ostream& fullAccountingOutput, bo
     fullAccountingOutput.write(header.data(), static_cast<std::streamsize>(header.size()));
     fullAccountingOutput.write("\r\n", 2);
   }
-  // Lines go straight to the stream buffer: the stream's per-call checks cost
-  // more than the copy itself. A short write marks the stream bad.
+  // Output goes straight to the stream buffer: the stream's per-call checks
+  // cost more than the copy itself. A short write marks the stream bad.
   std::streambuf& out = *fullAccountingOutput.rdbuf();
-  bool written = true;
-  do {
-    written &= out.sputn(line.data(), static_cast<std::streamsize>(line.size())) ==
-               static_cast<std::streamsize>(line.size());
-    written &= out.sputn("\r\n", 2) == 2;
+  const auto write = [&out](std::string_view bytes) {
+    const auto size = static_cast<std::streamsize>(bytes.size());
+    return out.sputn(bytes.data(), size) == size;
+  };
+  const auto take = [&state, parseRecords](std::string_view record) {
     ++state.RecordCount;
-    if (parseRecords) ParseAccountingLine(state, line);
-    if (!written) break;
-  } while (input.ReadLine(line));
+    if (parseRecords) ParseAccountingLine(state, record);
+  };
+  take(line);
+  const bool written = write(line) && write(std::string_view("\r\n", 2)) && input.CopyLines(take, write);
   if (!written) fullAccountingOutput.setstate(std::ios::badbit);
 }
 

@@ -6,11 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "accounting/line_reader.h"
+#include "accounting/output_file.h"
 #include "support/test_support.h"
 
 namespace tollbook {
 namespace {
 
+using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
 
@@ -109,6 +112,102 @@ TEST_F(MergeTest, LinesPastTheCapacityAreMergedButNotFiled) {
   EXPECT_EQ(small.RecordCount, 3);
   EXPECT_TRUE(small.RecordTablesOverflowed());
   EXPECT_EQ(small.RecordUser[2], "b,2");
+}
+
+// Each line followed by CR LF: what the merge must write for them.
+std::string Merged(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& line : lines) text += line + "\r\n";
+  return text;
+}
+
+struct LineEndCase {
+  const char* name;
+  std::string bytes;               // the file after its first line
+  std::vector<std::string> lines;  // the lines the merge must find in them
+};
+
+// Line ends of every kind, each case placed at every offset from 4 bytes
+// before a read block's end to 4 bytes after it, so that a CR LF, a lone CR
+// or a lone LF falls on each side of the boundary and across it. The first
+// line (which pads the file up to the boundary) has no commas, so each
+// record's user key is its whole line. The merged output and the lines the
+// parser saw are compared whole, through a string stream and through a real
+// output file.
+TEST_F(MergeTest, LineEndsAroundAReadBlockBoundary) {
+  const std::vector<LineEndCase> cases = {
+      {"crlf", "a,1\r\nb,2\r\nc,3\r\n", {"a,1", "b,2", "c,3"}},
+      {"lone cr", "a,1\rb,2\rc,3\r", {"a,1", "b,2", "c,3"}},
+      {"cr and crlf mixed", "a\rb\r\nc\rd\r\n", {"a", "b", "c", "d"}},
+      {"lone lf stays in the line", "a\nb\r\nc\n\r\n", {"a\nb", "c\n"}},
+      {"lf after crlf starts the next line", "a\r\n\nb\r\n\n", {"a", "\nb", "\n"}},
+      {"last line without its end", "a\r\nbc", {"a", "bc"}},
+      {"last line ends in a lone cr", "a\r\nb\r", {"a", "b"}},
+      {"empty lines", "\r\n\r\n\r\r\n\r", {"", "", "", "", ""}},
+      {"cr cr lf", "a\r\r\nb\r\n", {"a", "", "b"}},
+      {"line longer than a block",
+       std::string(150000, 'y') + "\r\n" + std::string(70000, 'z') + "\r",
+       {std::string(150000, 'y'), std::string(70000, 'z')}},
+  };
+  for (const auto& c : cases) {
+    for (std::size_t at = LineReader::kBlockSize - 4; at <= LineReader::kBlockSize + 4; ++at) {
+      const std::string first(at - 2, 'p');  // with its CR LF, ends at `at`
+      std::vector<std::string> lines{first};
+      lines.insert(lines.end(), c.lines.begin(), c.lines.end());
+      const std::string expected = kOtherHeaderLine + Merged(lines);
+      const std::string where = std::string(c.name) + " at " + std::to_string(at);
+
+      ResetRunState(state);
+      full.str("");
+      Merge(first + "\r\n" + c.bytes);
+      EXPECT_EQ(full.str(), expected) << where;
+      ASSERT_EQ(state.RecordCount, static_cast<std::int64_t>(lines.size())) << where;
+      for (std::size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(state.RecordUser[i + 1], lines[i]) << where << ", record " << i + 1;
+      }
+
+      const std::string path = state.AccountingFilePath;
+      ResetRunState(state);
+      state.AccountingFilePath = path;
+      {
+        OutputFile out(dir / "fullacct.csv");
+        MergeAccountingFile(state, out.Stream(), false);
+        out.Close();
+      }
+      EXPECT_EQ(ReadFile(dir / "fullacct.csv"), expected) << where << ", output file";
+    }
+  }
+}
+
+// Many short CR LF lines, a few lone-CR lines among them and a file without
+// its last line end, merged into one output file: the lines that already end
+// in CR LF go out as stretches of whole blocks, the others one by one, and
+// the file holds them all in order.
+TEST_F(MergeTest, ManyBlocksOfLinesIntoAnOutputFile) {
+  RunState big(40000);
+  std::vector<std::string> lines;
+  std::string bytes;
+  for (int i = 0; i < 30000; ++i) {
+    lines.push_back("I," + std::to_string(i) + ",x");
+    bytes += lines.back() + (i % 997 == 0 ? "\r" : "\r\n");
+  }
+  lines.push_back("O,last");
+  bytes += lines.back();
+  const std::string expected = kSmtpHeaderLine + Merged(lines);
+  for (const std::string& path : {dir / "a", dir / "b"}) {
+    WriteFile(path, bytes);
+  }
+  OutputFile out(dir / "fullacct.csv");
+  big.AccountingFilePath = dir / "a";
+  MergeAccountingFile(big, out.Stream(), true);
+  big.AccountingFilePath = dir / "b";
+  MergeAccountingFile(big, out.Stream(), true);
+  out.Close();
+  EXPECT_EQ(ReadFile(dir / "fullacct.csv"), expected + Merged(lines));
+  EXPECT_EQ(big.RecordCount, 2 * static_cast<std::int64_t>(lines.size()));
+  EXPECT_EQ(big.RecordDate[30000], "29999");
+  EXPECT_EQ(big.RecordDate[30001], "last");
+  EXPECT_EQ(big.RecordDate[30002], "0");
 }
 
 }  // namespace

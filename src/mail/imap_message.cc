@@ -2,9 +2,6 @@
 
 #include <vmime/attachmentHelper.hpp>
 #include <vmime/bodyPartAttachment.hpp>
-#include <vmime/net/imap/IMAPMessage.hpp>
-#include <vmime/net/imap/IMAPMessagePart.hpp>
-#include <vmime/net/imap/IMAPMessagePartContentHandler.hpp>
 #include <vmime/vmime.hpp>
 
 #include "accounting/errors.h"
@@ -15,8 +12,6 @@
 namespace tollbook::mail {
 namespace {
 
-using vmime::net::imap::IMAPMessage;
-using vmime::net::imap::IMAPMessagePartContentHandler;
 
 // Encodings whose decoded form is the raw text itself.
 bool IsIdentityEncoding(const vmime::encoding& encoding) {
@@ -60,21 +55,19 @@ std::string DisplayNameOf(const std::string& rawHeader) {
 
 // Depth first, as vmime's attachment search goes through a parsed message:
 // a part is an attachment by vmime's rules, or its sub-parts are searched
-// when it is a multipart. Asks fetchHeader for one MIME header per part it
-// visits.
+// when it is a multipart. probe holds part's header. Asks fetchHeader for
+// one MIME header per part it visits.
 std::optional<ImapFirstAttachment> FindFirst(const std::string& uid, const ImapRawHeaderFetcher& fetchHeader,
                                              const std::shared_ptr<vmime::net::messagePart>& part,
-                                             const vmime::header& header, std::string rawHeader,
+                                             const std::shared_ptr<vmime::bodyPart>& probe, std::string rawHeader,
                                              const std::string& section, bool isRoot) {
   auto parent = std::make_shared<vmime::bodyPart>();
-  auto probe = std::make_shared<vmime::bodyPart>();
-  probe->getHeader()->copyFrom(header);
   if (!isRoot) parent->getBody()->appendPart(probe);
   if (vmime::attachmentHelper::isBodyPartAnAttachment(probe)) {
     if (!isRoot) parent->getBody()->removePart(probe);
     // Keep a parent-less copy with the header: enough for the name and encoding.
     auto kept = std::make_shared<vmime::bodyPart>();
-    kept->getHeader()->copyFrom(header);
+    kept->getHeader()->copyFrom(*probe->getHeader());
     if (isRoot) rawHeader = fetchHeader(uid, "");
     return ImapFirstAttachment{part, section, kept, std::move(rawHeader)};
   }
@@ -84,9 +77,9 @@ std::optional<ImapFirstAttachment> FindFirst(const std::string& uid, const ImapR
     auto child = children->getPartAt(i);
     const std::string childSection = (section.empty() ? "" : section + ".") + std::to_string(i + 1);
     std::string raw = fetchHeader(uid, childSection);
-    vmime::header childHeader;
-    childHeader.parse(raw);
-    if (auto found = FindFirst(uid, fetchHeader, child, childHeader, std::move(raw), childSection, false)) {
+    auto childProbe = std::make_shared<vmime::bodyPart>();
+    childProbe->getHeader()->parse(raw);
+    if (auto found = FindFirst(uid, fetchHeader, child, childProbe, std::move(raw), childSection, false)) {
       return found;
     }
   }
@@ -95,11 +88,12 @@ std::optional<ImapFirstAttachment> FindFirst(const std::string& uid, const ImapR
 
 class ImapAttachment : public Attachment {
  public:
-  ImapAttachment(std::shared_ptr<IMAPMessage> message, ImapFirstAttachment found, std::string where,
-                 std::shared_ptr<ImapDecodeBuffer> buffer, ImapBodyFetcher prefetchedBody)
-      : message_(std::move(message)), part_(std::move(found.part)), probe_(std::move(found.probe)),
-        rawHeader_(std::move(found.rawHeader)), section_(std::move(found.section)), where_(std::move(where)),
-        buffer_(std::move(buffer)), prefetchedBody_(std::move(prefetchedBody)) {}
+  ImapAttachment(std::string uid, ImapFirstAttachment found, std::string where,
+                 std::shared_ptr<ImapDecodeBuffer> buffer, ImapBodyFetcher prefetchedBody,
+                 ImapBodyStreamer streamBody)
+      : uid_(std::move(uid)), probe_(std::move(found.probe)), rawHeader_(std::move(found.rawHeader)),
+        section_(std::move(found.section)), where_(std::move(where)), buffer_(std::move(buffer)),
+        prefetchedBody_(std::move(prefetchedBody)), streamBody_(std::move(streamBody)) {}
 
   std::string DisplayName() override {
     try {
@@ -113,7 +107,7 @@ class ImapAttachment : public Attachment {
   void WriteContent(std::ostream& out) override {
     try {
       const vmime::encoding encoding = EncodingOf(*probe_->getHeader());
-      if (auto body = prefetchedBody_(message_->getUID(), section_)) {
+      if (auto body = prefetchedBody_(uid_, section_)) {
         vmime::utility::outputStreamAdapter adapter(out);
         if (IsIdentityEncoding(encoding)) {
           adapter.write(body->data(), body->size());
@@ -125,15 +119,14 @@ class ImapAttachment : public Attachment {
         return;
       }
       // The raw body streams straight from the server's literal.
-      IMAPMessagePartContentHandler raw(message_, part_, vmime::contentHandler::NO_ENCODING);
       if (IsIdentityEncoding(encoding)) {
         vmime::utility::outputStreamAdapter adapter(out);
-        raw.extract(adapter);
+        streamBody_(uid_, section_, adapter);
         adapter.flush();
         return;
       }
       auto decoder = encoding.getEncoder();  // throws for an unknown encoding
-      raw.extract(buffer_->Writer());
+      streamBody_(uid_, section_, buffer_->Writer());
       vmime::utility::outputStreamAdapter adapter(out);
       decoder->decode(buffer_->Reader(), adapter);
       adapter.flush();
@@ -143,14 +136,14 @@ class ImapAttachment : public Attachment {
   }
 
  private:
-  std::shared_ptr<IMAPMessage> message_;
-  std::shared_ptr<vmime::net::messagePart> part_;
+  std::string uid_;
   std::shared_ptr<const vmime::bodyPart> probe_;
   std::string rawHeader_;
   std::string section_;
   std::string where_;
   std::shared_ptr<ImapDecodeBuffer> buffer_;
   ImapBodyFetcher prefetchedBody_;
+  ImapBodyStreamer streamBody_;
 };
 
 // Holds at most the first attachment: the walk looks no further, since
@@ -175,13 +168,13 @@ class ImapAttachments : public AttachmentCollection {
 
 class ImapMessage : public Message {
  public:
-  ImapMessage(std::shared_ptr<IMAPMessage> message, std::string where, ImapFirstFinder findFirst,
+  ImapMessage(std::string uid, std::string where, ImapFirstFinder findFirst,
               std::function<void(const std::string&)> markDeleted, std::shared_ptr<ImapDecodeBuffer> buffer,
-              ImapBodyFetcher prefetchedBody)
-      : message_(std::move(message)), findFirst_(std::move(findFirst)),
-        markDeleted_(std::move(markDeleted)), buffer_(std::move(buffer)),
-        prefetchedBody_(std::move(prefetchedBody)) {
-    describe_ = "UID " + std::string(message_->getUID()) + " in " + where;
+              ImapBodyFetcher prefetchedBody, ImapBodyStreamer streamBody)
+      : uid_(std::move(uid)), findFirst_(std::move(findFirst)), markDeleted_(std::move(markDeleted)),
+        buffer_(std::move(buffer)), prefetchedBody_(std::move(prefetchedBody)),
+        streamBody_(std::move(streamBody)) {
+    describe_ = "UID " + uid_ + " in " + where;
   }
 
   void SetConvertAttachments(bool) override {}  // attachments are always decoded
@@ -190,7 +183,8 @@ class ImapMessage : public Message {
     try {
       std::unique_ptr<Attachment> first;
       if (auto found = findFirst_()) {
-        first = std::make_unique<ImapAttachment>(message_, std::move(*found), describe_, buffer_, prefetchedBody_);
+        first = std::make_unique<ImapAttachment>(uid_, std::move(*found), describe_, buffer_, prefetchedBody_,
+                                                 streamBody_);
       }
       return std::make_unique<ImapAttachments>(std::move(first), describe_);
     } catch (...) {
@@ -198,31 +192,28 @@ class ImapMessage : public Message {
     }
   }
 
-  void Delete() override { markDeleted_(message_->getUID()); }
+  void Delete() override { markDeleted_(uid_); }
   std::string Describe() override { return describe_; }
 
  private:
-  std::shared_ptr<IMAPMessage> message_;
+  std::string uid_;
   ImapFirstFinder findFirst_;
   std::function<void(const std::string&)> markDeleted_;
   std::shared_ptr<ImapDecodeBuffer> buffer_;
   ImapBodyFetcher prefetchedBody_;
+  ImapBodyStreamer streamBody_;
   std::string describe_;
 };
 
 }  // namespace
 
-std::optional<ImapFirstAttachment> FindImapFirstAttachment(vmime::net::imap::IMAPMessage& message,
+std::optional<ImapFirstAttachment> FindImapFirstAttachment(const ImapMessageInfo& message,
                                                            const ImapRawHeaderFetcher& fetchHeader) {
-  auto structure = message.getStructure();
-  if (structure->getPartCount() == 0) return std::nullopt;
-  vmime::header topLevel;
-  try {
-    topLevel.copyFrom(*message.getHeader());
-  } catch (const vmime::exceptions::unfetched_object&) {
-    // None of the top-level fields is present.
-  }
-  return FindFirst(message.getUID(), fetchHeader, structure->getPartAt(0), topLevel, "", "", /*isRoot=*/true);
+  if (!message.structure) throw vmime::exceptions::unfetched_object();
+  if (message.structure->getPartCount() == 0) return std::nullopt;
+  auto probe = std::make_shared<vmime::bodyPart>();
+  probe->getHeader()->parse(message.topLevelFields.value_or(""));
+  return FindFirst(message.uid, fetchHeader, message.structure->getPartAt(0), probe, "", "", /*isRoot=*/true);
 }
 
 const std::vector<std::string>& ImapTopLevelFields() {
@@ -232,16 +223,13 @@ const std::vector<std::string>& ImapTopLevelFields() {
   return fields;
 }
 
-std::unique_ptr<Message> MakeImapMessage(std::shared_ptr<vmime::net::message> message,
-                                         std::string where, ImapFirstFinder findFirst,
+std::unique_ptr<Message> MakeImapMessage(std::string uid, std::string where, ImapFirstFinder findFirst,
                                          std::function<void(const std::string& uid)> markDeleted,
                                          std::shared_ptr<ImapDecodeBuffer> decodeBuffer,
-                                         ImapBodyFetcher prefetchedBody) {
-  auto imapMessage = std::dynamic_pointer_cast<IMAPMessage>(message);
-  if (!imapMessage) throw MessageError(where + ": not an IMAP message");
-  return std::make_unique<ImapMessage>(std::move(imapMessage), std::move(where), std::move(findFirst),
-                                       std::move(markDeleted), std::move(decodeBuffer),
-                                       std::move(prefetchedBody));
+                                         ImapBodyFetcher prefetchedBody, ImapBodyStreamer streamBody) {
+  return std::make_unique<ImapMessage>(std::move(uid), std::move(where), std::move(findFirst),
+                                       std::move(markDeleted), std::move(decodeBuffer), std::move(prefetchedBody),
+                                       std::move(streamBody));
 }
 
 }  // namespace tollbook::mail

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 #include <vmime/bodyPart.hpp>
-#include <vmime/net/imap/IMAPMessage.hpp>
 #include <vmime/net/message.hpp>
+#include <vmime/utility/outputStream.hpp>
 
 #include "mail/imap_decode_buffer.h"
 #include "mail/mail_source.h"
@@ -26,6 +26,21 @@ using ImapRawHeaderFetcher = std::function<std::string(const std::string& uid, c
 using ImapBodyFetcher =
     std::function<std::optional<std::string>(const std::string& uid, const std::string& section)>;
 
+// Streams the raw (still encoded) body of part section of the message with
+// UID uid from the server into out: BODY.PEEK[section], or the message's
+// text for section "". Throws vmime exceptions.
+using ImapBodyStreamer =
+    std::function<void(const std::string& uid, const std::string& section, vmime::utility::outputStream& out)>;
+
+// What the walk's batched FETCH tells about one message.
+struct ImapMessageInfo {
+  std::string uid;
+  bool deleted = false;                                   // it carried \Deleted when read
+  std::shared_ptr<vmime::net::messageStructure> structure;  // null when the server sent none
+  // The fields of ImapTopLevelFields() as the server sent them, if it did.
+  std::optional<std::string> topLevelFields;
+};
+
 // A message's first attachment as the walk finds it.
 struct ImapFirstAttachment {
   std::shared_ptr<vmime::net::messagePart> part;
@@ -34,27 +49,25 @@ struct ImapFirstAttachment {
   std::string rawHeader;                        // its MIME header as the server sent it
 };
 
-// Searches the parts of message (its structure and top-level fields fetched)
-// depth first, as vmime's attachment rules go through a parsed message, for
-// the first attachment; nullopt when there is none. Throws vmime exceptions.
-std::optional<ImapFirstAttachment> FindImapFirstAttachment(vmime::net::imap::IMAPMessage& message,
+// Searches the parts of message depth first, as vmime's attachment rules go
+// through a parsed message, for the first attachment; nullopt when there is
+// none. Throws vmime exceptions.
+std::optional<ImapFirstAttachment> FindImapFirstAttachment(const ImapMessageInfo& message,
                                                            const ImapRawHeaderFetcher& fetchHeader);
 
 // Gives the message's first attachment, as FindImapFirstAttachment() finds it.
 using ImapFirstFinder = std::function<std::optional<ImapFirstAttachment>()>;
 
-// A message whose UID, FLAGS and BODYSTRUCTURE (with the top-level
-// Content-Type, Content-Disposition, Content-ID, Content-Location and
-// Content-Transfer-Encoding fields) are already fetched. markDeleted is
-// called with the message's UID by Delete(). where names the folder for
-// messages ("INBOX on imaps://host:993"). A base64 or quoted-printable
-// attachment is decoded through decodeBuffer, which the messages of a walk
-// share.
-std::unique_ptr<Message> MakeImapMessage(std::shared_ptr<vmime::net::message> message,
-                                         std::string where, ImapFirstFinder findFirst,
+// The message with UID uid of a walk. markDeleted is called with the UID by
+// Delete(). where names the folder for messages ("INBOX on
+// imaps://host:993"). The first attachment's body is the one fetched ahead
+// when prefetchedBody has it, else it streams through streamBody; a base64
+// or quoted-printable one is decoded through decodeBuffer, which the
+// messages of a walk share.
+std::unique_ptr<Message> MakeImapMessage(std::string uid, std::string where, ImapFirstFinder findFirst,
                                          std::function<void(const std::string& uid)> markDeleted,
                                          std::shared_ptr<ImapDecodeBuffer> decodeBuffer,
-                                         ImapBodyFetcher prefetchedBody);
+                                         ImapBodyFetcher prefetchedBody, ImapBodyStreamer streamBody);
 
 // The header fields that decide whether the message itself is an attachment.
 const std::vector<std::string>& ImapTopLevelFields();

@@ -5,16 +5,15 @@
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
-#include <vmime/net/imap/IMAPCommand.hpp>
 #include <vmime/net/imap/IMAPConnection.hpp>
-#include <vmime/net/imap/IMAPFolder.hpp>
 #include <vmime/net/imap/IMAPFolderStatus.hpp>
-#include <vmime/net/imap/IMAPMessage.hpp>
+#include <vmime/net/imap/IMAPMessageStructure.hpp>
 #include <vmime/net/imap/IMAPParser.hpp>
 #include <vmime/net/imap/IMAPStore.hpp>
 #include <vmime/net/imap/IMAPUtils.hpp>
 #include <vmime/vmime.hpp>
 
+#include "mail/imap_command.h"
 #include "mail/imap_errors.h"
 #include "mail/imap_message.h"
 #include "mail/imap_part_headers.h"
@@ -23,7 +22,6 @@
 namespace tollbook::mail {
 namespace {
 
-using vmime::net::imap::IMAPCommand;
 using vmime::net::imap::IMAPConnection;
 using vmime::net::imap::IMAPParser;
 
@@ -37,15 +35,59 @@ constexpr std::size_t kBodiesAheadBytes = 2 * 1024 * 1024;
 constexpr std::size_t kUidsPerCommand = 500;
 
 // Sends one command on connection and throws command_error unless it ends in OK.
-void RunCommand(const std::shared_ptr<IMAPConnection>& connection, const std::string& text) {
-  IMAPCommand::createCommand(text)->send(connection);
-  std::unique_ptr<IMAPParser::response> response(connection->readResponse());
-  if (response->isBad() ||
-      response->response_done()->response_tagged()->resp_cond_state()->status() !=
-          IMAPParser::resp_cond_state::OK) {
-    throw vmime::exceptions::command_error(text.substr(0, text.find(' ', 4)), response->getErrorLog(),
-                                           "bad response");
+std::unique_ptr<IMAPParser::response> RunCommand(const std::shared_ptr<IMAPConnection>& connection,
+                                                 const std::string& text) {
+  return RunImapCommand(*connection, text, text.substr(0, text.find(' ', 4)));
+}
+
+// The UIDVALIDITY an EXAMINE or SELECT answer gave, 0 when none.
+unsigned long UidValidityOf(const IMAPParser::response& response) {
+  for (const auto* data : response.continue_req_or_response_data()) {
+    const auto* responseData = data->response_data();
+    if (responseData == nullptr || responseData->resp_cond_state() == nullptr) continue;
+    const auto* code = responseData->resp_cond_state()->resp_text()->resp_text_code();
+    if (code != nullptr && code->type() == IMAPParser::resp_text_code::UIDVALIDITY && code->nz_number()) {
+      return code->nz_number()->value();
+    }
   }
+  return 0;
+}
+
+// The messages one "UID FETCH ... (UID FLAGS BODYSTRUCTURE BODY.PEEK[HEADER.FIELDS ...])"
+// answer describes, in the answer's order.
+std::vector<ImapMessageInfo> MessagesOf(const IMAPParser::response& response) {
+  std::vector<ImapMessageInfo> messages;
+  for (const auto* data : response.continue_req_or_response_data()) {
+    const auto* responseData = data->response_data();
+    if (responseData == nullptr || responseData->message_data() == nullptr ||
+        responseData->message_data()->type() != IMAPParser::message_data::FETCH) {
+      continue;
+    }
+    const auto* attributes = responseData->message_data()->msg_att();
+    if (attributes == nullptr) continue;
+    ImapMessageInfo message;
+    for (const auto* item : attributes->items()) {
+      switch (item->type()) {
+        case IMAPParser::msg_att_item::UID:
+          if (item->unique_id() != nullptr) message.uid = std::to_string(item->unique_id()->value());
+          break;
+        case IMAPParser::msg_att_item::FLAGS:
+          message.deleted = (vmime::net::imap::IMAPUtils::messageFlagsFromFlags(item->flag_list()) &
+                             vmime::net::message::FLAG_DELETED) != 0;
+          break;
+        case IMAPParser::msg_att_item::BODY_STRUCTURE:
+          message.structure = std::make_shared<vmime::net::imap::IMAPMessageStructure>(item->body());
+          break;
+        case IMAPParser::msg_att_item::BODY_SECTION:
+          if (item->nstring() != nullptr) message.topLevelFields = item->nstring()->value();
+          break;
+        default:
+          break;
+      }
+    }
+    if (!message.uid.empty()) messages.push_back(std::move(message));
+  }
+  return messages;
 }
 
 class ImapMessageCollection : public MessageCollection {
@@ -63,32 +105,24 @@ class ImapMessageCollection : public MessageCollection {
                              "also remove messages that others marked deleted; run without deletion");
         }
       }
-      // The account's own connection reads the raw part headers, with the
-      // folder examined (read-only) on it too.
+      // The account's own connection does all the reading, with the folder
+      // examined (read-only) on it.
       auto connection = StoreConnection();
       mailbox_ = vmime::net::imap::IMAPUtils::quoteString(
           vmime::net::imap::IMAPUtils::pathToString(connection->hierarchySeparator(), path_));
-      RunCommand(connection, "EXAMINE " + mailbox_);
-      folder_ = store_->getFolder(path_);
-      folder_->open(vmime::net::folder::MODE_READ_ONLY);
-      uidValidity_ = std::dynamic_pointer_cast<vmime::net::imap::IMAPFolder>(folder_)->getUIDValidity();
-      const std::size_t count = folder_->getMessageCount();
-      if (count > 0) {
-        auto messages = folder_->getMessages(vmime::net::messageSet::byNumber(1, count));
-        folder_->fetchMessages(messages, vmime::net::fetchAttributes(vmime::net::fetchAttributes::UID));
-        uids_.reserve(messages.size());
-        for (const auto& message : messages) uids_.push_back(message->getUID());
+      uidValidity_ = UidValidityOf(*RunCommand(connection, "EXAMINE " + mailbox_));
+      auto search = RunCommand(connection, "UID SEARCH ALL");
+      for (const auto* data : search->continue_req_or_response_data()) {
+        const auto* responseData = data->response_data();
+        if (responseData == nullptr || responseData->mailbox_data() == nullptr ||
+            responseData->mailbox_data()->type() != IMAPParser::mailbox_data::SEARCH) {
+          continue;
+        }
+        for (const auto* uid : responseData->mailbox_data()->search_nz_number_list()) uids_.push_back(uid->value());
       }
+      std::sort(uids_.begin(), uids_.end());
     } catch (...) {
       RethrowAsMailError(ImapStage::kSession, "cannot open " + where_);
-    }
-  }
-
-  ~ImapMessageCollection() override {
-    try {
-      if (folder_ && folder_->isOpen()) folder_->close(false);
-    } catch (...) {
-      // The connection is gone already; nothing was changed on it.
     }
   }
 
@@ -99,15 +133,16 @@ class ImapMessageCollection : public MessageCollection {
       if (chunk_.empty()) return nullptr;
     }
     const std::size_t index = position_++;
-    auto& message = chunk_[index];
-    const bool deletedByOthers = (message->getFlags() & vmime::net::message::FLAG_DELETED) != 0;
-    auto result = MakeImapMessage(
-        message, where_, [this, index, uid = message->getUID()] { return FirstOf(index, uid); },
-        [this, deletedByOthers](const std::string& uid) {
+    const auto& message = chunk_[index];
+    return MakeImapMessage(
+        message.uid, where_, [this, index, uid = message.uid] { return FirstOf(index, uid); },
+        [this, deletedByOthers = message.deleted](const std::string& uid) {
           if (!deletedByOthers) pending_.push_back(std::stoul(uid));
         },
-        decodeBuffer_, [this](const std::string& uid, const std::string& section) { return Body(uid, section); });
-    return result;
+        decodeBuffer_, [this](const std::string& uid, const std::string& section) { return Body(uid, section); },
+        [this](const std::string& uid, const std::string& section, vmime::utility::outputStream& out) {
+          StreamBody(uid, section, out);
+        });
   }
 
   void CommitDeletions() override {
@@ -156,6 +191,14 @@ class ImapMessageCollection : public MessageCollection {
     }
   }
 
+  // Streams the raw body of part section (the text for "") of the message
+  // with UID uid from the server's literal into out.
+  void StreamBody(const std::string& uid, const std::string& section, vmime::utility::outputStream& out) {
+    ImapBodyTarget target(out);
+    RunImapCommand(*StoreConnection(), "UID FETCH " + uid + " (BODY.PEEK[" + (section.empty() ? "TEXT" : section) + "])",
+                   "UID FETCH", &target);
+  }
+
   // The raw body of the first attachment of the message with UID uid when
   // it was fetched ahead. A miss fetches ahead the small first attachments of
   // the next messages of the chunk, this one included, in one command per
@@ -175,12 +218,12 @@ class ImapMessageCollection : public MessageCollection {
   // The first attachment of chunk_[index], found once. uid guards against a
   // message asked after the walk moved on to another chunk.
   std::optional<ImapFirstAttachment> FirstOf(std::size_t index, const std::string& uid) {
-    if (index >= chunk_.size() || std::string(chunk_[index]->getUID()) != uid) {
+    if (index >= chunk_.size() || chunk_[index].uid != uid) {
       throw MessageError("UID " + uid + " in " + where_ + " was read after the walk moved past it");
     }
     if (!firsts_[index]) {
       firsts_[index] = FindImapFirstAttachment(
-          *chunk_[index], [this](const std::string& uid, const std::string& section) {
+          chunk_[index], [this](const std::string& uid, const std::string& section) {
             return FetchRawHeader(uid, section);
           });
     }
@@ -195,16 +238,16 @@ class ImapMessageCollection : public MessageCollection {
     for (std::size_t j = position_ - 1; j < chunk_.size() && bodyTried_.size() < kBodiesAhead; ++j) {
       std::optional<ImapFirstAttachment> first;
       try {
-        first = FirstOf(j, chunk_[j]->getUID());
+        first = FirstOf(j, chunk_[j].uid);
       } catch (...) {
         break;  // its own turn will report it
       }
       const std::size_t size = first && !first->section.empty() ? first->part->getSize() : kBodyAheadLimit + 1;
       if (size <= kBodyAheadLimit && bytes + size > kBodiesAheadBytes) break;
-      bodyTried_.insert(chunk_[j]->getUID());
+      bodyTried_.insert(chunk_[j].uid);
       if (size > kBodyAheadLimit) continue;
       bytes += size;
-      groups[first->section].push_back(std::stoul(chunk_[j]->getUID()));
+      groups[first->section].push_back(std::stoul(chunk_[j].uid));
     }
     try {
       for (auto& [section, uids] : groups) {
@@ -222,19 +265,15 @@ class ImapMessageCollection : public MessageCollection {
     const std::size_t last = std::min(uids_.size(), nextUid_ + kImapFetchChunk) - 1;
     const std::string context = "reading the messages of " + where_;
     try {
-      auto messages = folder_->getMessages(vmime::net::messageSet::byUID(uids_[nextUid_], uids_[last]));
-      vmime::net::fetchAttributes attributes(vmime::net::fetchAttributes::UID |
-                                             vmime::net::fetchAttributes::FLAGS |
-                                             vmime::net::fetchAttributes::STRUCTURE);
-      for (const auto& field : ImapTopLevelFields()) attributes.add(field);
-      folder_->fetchMessages(messages, attributes);
-      chunk_.clear();
-      for (auto& message : messages) {
-        chunk_.push_back(std::dynamic_pointer_cast<vmime::net::imap::IMAPMessage>(message));
-      }
-      std::sort(chunk_.begin(), chunk_.end(), [](const auto& a, const auto& b) {
-        return std::stoul(a->getUID()) < std::stoul(b->getUID());
-      });
+      std::string fields;
+      for (const auto& field : ImapTopLevelFields()) fields += (fields.empty() ? "" : " ") + field;
+      chunk_ = MessagesOf(*RunImapCommand(*StoreConnection(),
+                                          "UID FETCH " + std::to_string(uids_[nextUid_]) + ":" +
+                                              std::to_string(uids_[last]) +
+                                              " (UID FLAGS BODYSTRUCTURE BODY.PEEK[HEADER.FIELDS (" + fields + ")])",
+                                          "UID FETCH"));
+      std::sort(chunk_.begin(), chunk_.end(),
+                [](const auto& a, const auto& b) { return std::stoul(a.uid) < std::stoul(b.uid); });
       headers_.Load(chunk_);
       bodies_.clear();
       bodyTried_.clear();
@@ -250,11 +289,10 @@ class ImapMessageCollection : public MessageCollection {
   vmime::net::folder::path path_;
   std::string where_;
   std::string mailbox_;  // the folder's name as a quoted IMAP string
-  std::shared_ptr<vmime::net::folder> folder_;
   unsigned long uidValidity_ = 0;
-  std::vector<vmime::net::message::uid> uids_;  // every UID of the folder when it was opened
+  std::vector<unsigned long> uids_;  // every UID of the folder when it was opened, ascending
   std::size_t nextUid_ = 0;                     // index into uids_ of the next chunk's first UID
-  std::vector<std::shared_ptr<vmime::net::imap::IMAPMessage>> chunk_;
+  std::vector<ImapMessageInfo> chunk_;
   std::size_t position_ = 0;
   std::vector<unsigned long> pending_;  // UIDs marked by Delete(), in walk order
   ImapPartHeaders headers_;             // the raw part headers of chunk_

@@ -2,18 +2,17 @@
 
 #include <algorithm>
 #include <map>
-#include <vmime/net/imap/IMAPCommand.hpp>
 #include <vmime/net/imap/IMAPMessagePart.hpp>
 #include <vmime/net/imap/IMAPParser.hpp>
 #include <vmime/vmime.hpp>
 
+#include "mail/imap_command.h"
 #include "mail/imap_message.h"
 #include "mail/mail_source.h"
 
 namespace tollbook::mail {
 namespace {
 
-using vmime::net::imap::IMAPCommand;
 using vmime::net::imap::IMAPParser;
 
 // Headers fetched ahead for each message of a chunk: enough for a body and
@@ -81,28 +80,25 @@ ImapPartHeaders::ImapPartHeaders(ConnectionSource connection, std::string where)
   topLevelItem_ = "BODY.PEEK[HEADER.FIELDS (" + fields + ")]";
 }
 
-void ImapPartHeaders::Load(const std::vector<std::shared_ptr<vmime::net::imap::IMAPMessage>>& chunk) {
+void ImapPartHeaders::Load(const std::vector<ImapMessageInfo>& chunk) {
   plans_.clear();
   held_.clear();
   // Messages whose first sections are the same, fetched together.
   std::map<std::vector<std::string>, std::vector<unsigned long>> groups;
   for (const auto& message : chunk) {
+    if (message.topLevelFields) held_[Key(message.uid, "")] = *message.topLevelFields;
+    if (!message.structure || message.structure->getPartCount() == 0) continue;
     Plan plan;
-    auto structure = message->getStructure();
-    if (structure->getPartCount() == 0) continue;
-    auto root = structure->getPartAt(0);
-    if (root->getType().getType() == vmime::mediaTypes::MULTIPART) {
-      AppendSections(*root, "", plan.order);
-    } else {
-      plan.order.push_back("");
-    }
+    auto root = message.structure->getPartAt(0);
+    if (root->getType().getType() != vmime::mediaTypes::MULTIPART) continue;
+    AppendSections(*root, "", plan.order);
     plan.fetched = std::min(kFirstSpan, plan.order.size());
     plan.span = plan.fetched;
     if (plan.fetched > 0) {
       groups[std::vector<std::string>(plan.order.begin(), plan.order.begin() + plan.fetched)].push_back(
-          std::stoul(message->getUID()));
+          std::stoul(message.uid));
     }
-    plans_.emplace(message->getUID(), std::move(plan));
+    plans_.emplace(message.uid, std::move(plan));
   }
   for (auto& [sections, uids] : groups) {
     std::sort(uids.begin(), uids.end());
@@ -151,13 +147,8 @@ void ImapFetchSections(vmime::net::imap::IMAPConnection& connection, const std::
                        const std::string& items,
                        const std::function<void(const std::string& uid, const std::string& section,
                                                 const std::string& text)>& store) {
-  IMAPCommand::createCommand("UID FETCH " + ImapUidSetText(uids) + " (UID " + items + ")")
-      ->send(connection.shared_from_this());
-  std::unique_ptr<IMAPParser::response> response(connection.readResponse());
-  if (response->isBad() || response->response_done()->response_tagged()->resp_cond_state()->status() !=
-                               IMAPParser::resp_cond_state::OK) {
-    throw vmime::exceptions::command_error("UID FETCH", response->getErrorLog(), "bad response");
-  }
+  auto response = RunImapCommand(connection, "UID FETCH " + ImapUidSetText(uids) + " (UID " + items + ")",
+                                 "UID FETCH");
   std::string name;
   for (const auto* data : response->continue_req_or_response_data()) {
     const auto* responseData = data->response_data();

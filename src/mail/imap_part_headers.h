@@ -18,7 +18,8 @@
 #include <unordered_map>
 #include <vector>
 #include <vmime/net/imap/IMAPConnection.hpp>
-#include <vmime/net/imap/IMAPMessage.hpp>
+
+#include "mail/imap_message.h"
 
 namespace tollbook::mail {
 
@@ -42,9 +43,9 @@ class ImapPartHeaders {
   // names the folder for messages.
   ImapPartHeaders(ConnectionSource connection, std::string where);
 
-  // Forgets what was held and fetches the first headers of every message of
-  // chunk (whose structures are fetched). Throws vmime exceptions.
-  void Load(const std::vector<std::shared_ptr<vmime::net::imap::IMAPMessage>>& chunk);
+  // Forgets what was held, keeps the top-level fields of every message of
+  // chunk and fetches the first part headers of each. Throws vmime exceptions.
+  void Load(const std::vector<ImapMessageInfo>& chunk);
 
   // The raw header of one part of the message with UID uid: section "1.2"
   // for BODY[1.2.MIME], "" for the top-level fields of ImapTopLevelFields().

@@ -26,11 +26,10 @@ vmime::encoding EncodingOf(const vmime::header& header) {
   return *field->getValue<vmime::encoding>();
 }
 
-// The display name from a raw part header: the Content-Disposition filename,
-// else the Content-Type name; empty when there is neither.
-std::string DisplayNameOf(const std::string& rawHeader) {
-  vmime::header header;
-  header.parse(rawHeader);
+// The display name from a part header parsed from rawHeader: the
+// Content-Disposition filename, else the Content-Type name; empty when there
+// is neither.
+std::string DisplayNameOf(const vmime::header& header, const std::string& rawHeader) {
   std::shared_ptr<const vmime::parameter> parameter;
   std::string_view parameterName;
   const auto disposition = header.findField<vmime::contentDispositionField>(vmime::fields::CONTENT_DISPOSITION);
@@ -64,12 +63,17 @@ std::optional<ImapFirstAttachment> FindFirst(const std::string& uid, const ImapR
   auto parent = std::make_shared<vmime::bodyPart>();
   if (!isRoot) parent->getBody()->appendPart(probe);
   if (vmime::attachmentHelper::isBodyPartAnAttachment(probe)) {
+    // The probe itself is kept, its header parsed from rawHeader (the
+    // top-level fields for the root), so the name is read from it as parsed.
     if (!isRoot) parent->getBody()->removePart(probe);
-    // Keep a parent-less copy with the header: enough for the name and encoding.
-    auto kept = std::make_shared<vmime::bodyPart>();
-    kept->getHeader()->copyFrom(*probe->getHeader());
-    if (isRoot) rawHeader = fetchHeader(uid, "");
-    return ImapFirstAttachment{part, section, kept, std::move(rawHeader)};
+    if (isRoot) {
+      std::string raw = fetchHeader(uid, "");
+      if (raw != rawHeader) {
+        probe->getHeader()->parse(raw);
+        rawHeader = std::move(raw);
+      }
+    }
+    return ImapFirstAttachment{part, section, probe, std::move(rawHeader)};
   }
   if (part->getType().getType() != vmime::mediaTypes::MULTIPART) return std::nullopt;
   auto children = part->getStructure();
@@ -97,7 +101,7 @@ class ImapAttachment : public Attachment {
 
   std::string DisplayName() override {
     try {
-      return DisplayNameOf(rawHeader_);
+      return DisplayNameOf(*probe_->getHeader(), rawHeader_);
     } catch (...) {
       RethrowAsMailError(ImapStage::kSession, "reading the attachment name of " + where_);
     }
@@ -212,8 +216,10 @@ std::optional<ImapFirstAttachment> FindImapFirstAttachment(const ImapMessageInfo
   if (!message.structure) throw vmime::exceptions::unfetched_object();
   if (message.structure->getPartCount() == 0) return std::nullopt;
   auto probe = std::make_shared<vmime::bodyPart>();
-  probe->getHeader()->parse(message.topLevelFields.value_or(""));
-  return FindFirst(message.uid, fetchHeader, message.structure->getPartAt(0), probe, "", "", /*isRoot=*/true);
+  std::string raw = message.topLevelFields.value_or("");
+  probe->getHeader()->parse(raw);
+  return FindFirst(message.uid, fetchHeader, message.structure->getPartAt(0), probe, std::move(raw), "",
+                   /*isRoot=*/true);
 }
 
 const std::vector<std::string>& ImapTopLevelFields() {

@@ -45,7 +45,7 @@ struct ImapMessageInfo {
 struct ImapFirstAttachment {
   std::shared_ptr<vmime::net::messagePart> part;
   std::string section;                          // its IMAP section number, "" for the message itself
-  std::shared_ptr<const vmime::bodyPart> probe; // a part holding only its MIME header
+  std::shared_ptr<const vmime::bodyPart> probe; // a part holding only its MIME header, parsed from rawHeader
   std::string rawHeader;                        // its MIME header as the server sent it
 };
 

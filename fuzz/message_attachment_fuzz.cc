@@ -6,7 +6,9 @@
 //    text, and the raw text holds nothing that the check should have refused;
 //  - the message parsed a second time with the header extraction cut short
 //    for every part (as it is for parts of a megabyte or more) yields the same
-//    attachments, the same first name and the same content.
+//    attachments, the same first name and the same content;
+//  - the light attachment scan that runs use finds the same attachments, the
+//    same first name and the same content as the full parse.
 //
 // Input: the bytes of one message file.
 #include <cstdint>
@@ -23,6 +25,7 @@
 #include "mail/mail_source.h"
 #include "mail/mime_attachment.h"
 #include "mail/mime_file_stream.h"
+#include "mail/mime_scan.h"
 #include "mail/vmime_init.h"
 
 using namespace tollbook;
@@ -77,13 +80,21 @@ std::optional<std::string> ReferenceBase64(std::string_view raw) {
   return out;
 }
 
+enum class Reader { kFullParse, kScan };
+
 // nullopt when parsing was refused.
-std::optional<FirstAttachment> Read(const std::string& path, std::size_t headerExtract) {
+std::optional<FirstAttachment> Read(const std::string& path, std::size_t headerExtract,
+                                    Reader reader = Reader::kFullParse) {
   auto stream = mail::MimeFileStream::Open(path, headerExtract);
   Require(stream != nullptr, "memory file did not open");
   mail::MimeMessage parsed;
   try {
-    parsed = mail::ParseMimeMessage(stream);
+    if (reader == Reader::kFullParse) {
+      parsed = mail::ParseMimeMessage(stream);
+    } else {
+      parsed.stream = stream;
+      parsed.attachments = mail::ScanMimeAttachments(stream);
+    }
   } catch (const vmime::exception&) {
     return std::nullopt;
   } catch (const mail::MessageError&) {
@@ -125,6 +136,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto cut = Read(path, kSmallHeaderExtract);
   Require(plain.has_value() == cut.has_value(), "cut header extraction changed parsing");
   if (!plain) return 0;
+  const auto scanned = Read(path, mail::MimeFileStream::kHeaderExtractBytes, Reader::kScan);
+  Require(scanned.has_value(), "the scan refused a message the full parse takes");
+  Require(scanned->count == plain->count, "the scan found other attachments");
+  Require(scanned->name == plain->name, "the scan found another first name");
+  Require(scanned->content == plain->content, "the scan found other content");
   Require(plain->count == cut->count, "cut header extraction changed the attachments");
   if (plain->count == 0) return 0;
   Require(plain->name == cut->name, "cut header extraction changed the name");

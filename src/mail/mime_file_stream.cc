@@ -55,16 +55,27 @@ std::size_t MimeFileStream::ReadAt(std::size_t offset, vmime::byte_t* data, std:
   return done;
 }
 
+std::size_t MimeFileStream::LoadWindow(std::size_t offset, std::size_t wanted) {
+  wanted = std::min(wanted, size_ - offset);
+  if (offset < windowStart_ || offset + wanted > windowStart_ + windowLength_) {
+    window_.resize(std::min(kWindowBytes, size_));
+    windowStart_ = offset;
+    windowLength_ = ReadAt(offset, window_.data(), std::min(window_.size(), size_ - offset));
+  }
+  return windowStart_ + windowLength_ - offset;
+}
+
 std::size_t MimeFileStream::HeaderBlockEnd(std::size_t begin, std::size_t end) {
-  std::vector<vmime::byte_t> chunk(kWindowBytes);
+  end = std::min(end, size_);
   // A header block starts at the start of a line, so a line end at begin
   // ends it at once, as it does for vmime's header parser.
   enum { kInLine, kAfterLf, kAfterLfCr } state = kAfterLf;
   for (std::size_t at = begin; at < end;) {
-    const std::size_t length = ReadAt(at, chunk.data(), std::min(chunk.size(), end - at));
-    if (length == 0) break;
+    const std::size_t length = std::min(LoadWindow(at), end - at);
+    if (length == 0) break;  // the file shrank since it was opened
+    const vmime::byte_t* bytes = window_.data() + (at - windowStart_);
     for (std::size_t i = 0; i < length; ++i) {
-      const vmime::byte_t c = chunk[i];
+      const vmime::byte_t c = bytes[i];
       if (c == '\n') {
         if (state != kInLine) return at + i + 1;
         state = kAfterLf;
@@ -75,6 +86,24 @@ std::size_t MimeFileStream::HeaderBlockEnd(std::size_t begin, std::size_t end) {
     at += length;
   }
   return end;
+}
+
+std::size_t MimeFileStream::FindNext(std::string_view token, std::size_t from) {
+  constexpr std::size_t kLongestToken = 2048;
+  if (token.empty() || token.size() > kLongestToken) return vmime::string::npos;
+  while (from + token.size() <= size_) {
+    // A window that ends within a token of from is loaded again at from.
+    const std::size_t length = LoadWindow(from, token.size());
+    if (length < token.size()) break;  // the file shrank since it was opened
+    const std::string_view held(reinterpret_cast<const char*>(window_.data()) + (from - windowStart_),
+                                length);
+    const std::size_t found = held.find(token);
+    if (found != std::string_view::npos) return from + found;
+    if (from + length >= size_) break;
+    // A match may start in the window's last token-size - 1 bytes.
+    from += length - (token.size() - 1);
+  }
+  return vmime::string::npos;
 }
 
 std::size_t MimeFileStream::read(vmime::byte_t* data, std::size_t count) {
@@ -99,10 +128,7 @@ std::size_t MimeFileStream::read(vmime::byte_t* data, std::size_t count) {
       if (n == 0) break;
       continue;
     }
-    window_.resize(std::min(kWindowBytes, size_));
-    windowStart_ = position_;
-    windowLength_ = ReadAt(position_, window_.data(), std::min(window_.size(), size_ - position_));
-    if (windowLength_ == 0) break;
+    if (LoadWindow(position_) == 0) break;
   }
   return done;
 }

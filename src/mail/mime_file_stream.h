@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 #include <vmime/utility/seekableInputStream.hpp>
 
@@ -39,6 +40,19 @@ class MimeFileStream : public vmime::utility::seekableInputStream {
   // The raw bytes from begin to end (clamped to the file).
   std::string ReadRange(std::size_t begin, std::size_t end);
 
+  // The offset just past the first blank line (LF LF or LF CR LF) that
+  // starts in [begin, end), or end when there is none: where the header
+  // block that starts at begin ends for vmime's header parser, which stops
+  // at that line or before it and never looks past it.
+  std::size_t HeaderBlockEnd(std::size_t begin, std::size_t end);
+
+  // The offset of the first occurrence of token at or after from, or
+  // vmime::string::npos. Like vmime's parser stream search, an empty token
+  // or one longer than 2,048 bytes is never found. Reads through the window,
+  // so a small message is read from the file once however often it is
+  // searched.
+  std::size_t FindNext(std::string_view token, std::size_t from);
+
   bool eof() const override { return position_ >= size_; }
   void reset() override { position_ = 0; }
   std::size_t read(vmime::byte_t* data, std::size_t count) override;
@@ -47,9 +61,10 @@ class MimeFileStream : public vmime::utility::seekableInputStream {
   void seek(std::size_t position) override { position_ = position < size_ ? position : size_; }
 
  private:
-  // The offset just past the first blank line (LF LF or LF CR LF) that
-  // starts in [begin, end), or end when there is none.
-  std::size_t HeaderBlockEnd(std::size_t begin, std::size_t end);
+  // Makes the window hold the byte at offset (offset < size), and at least
+  // `wanted` bytes from it where the file has them; returns how many bytes
+  // from offset it holds. Throws MessageError.
+  std::size_t LoadWindow(std::size_t offset, std::size_t wanted = 1);
 
   // Reads count bytes at offset straight from the file; throws MessageError.
   std::size_t ReadAt(std::size_t offset, vmime::byte_t* data, std::size_t count);

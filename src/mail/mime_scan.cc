@@ -37,7 +37,9 @@ class Scan {
   void Part(std::size_t begin, std::size_t end, bool isRoot) {
     auto part = vmime::make_shared<vmime::bodyPart>();
     std::size_t bodyBegin = begin;
-    part->getHeader()->parse(stream_, begin, end, &bodyBegin);
+    // Handing vmime only the header block spares it copying the whole part
+    // into memory, twice, before it parses the first field.
+    part->getHeader()->parse(stream_, begin, stream_->HeaderBlockEnd(begin, end), &bodyBegin);
     if (!isRoot) parent_->getBody()->appendPart(part);
     if (vmime::attachmentHelper::isBodyPartAnAttachment(part)) {
       part->getBody()->parse(stream_, bodyBegin, end);
@@ -75,7 +77,7 @@ class Scan {
     if (pos + 2 < end && parser_->matchBytes("--", 2)) {
       pos += 2;
     } else {
-      pos = parser_->findNext("\n--", begin);
+      pos = stream_->FindNext("\n--", begin);
       if (pos != npos && pos + 3 < end) pos += 3;
     }
     if (pos == npos || pos >= end) return false;
@@ -103,7 +105,7 @@ class Scan {
                            std::size_t& boundaryStart, std::size_t& boundaryEnd) {
     std::size_t pos = position;
     while (pos != npos && pos < end) {
-      pos = parser_->findNext(boundary, pos);
+      pos = stream_->FindNext(boundary, pos);
       if (pos == npos) break;
       if (pos != 0) {
         std::size_t advance = 0;

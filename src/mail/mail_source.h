@@ -86,8 +86,13 @@ class MessageCollection {
   // The next message, or nullptr after the last one.
   virtual std::unique_ptr<Message> Next() = 0;
   // Removes every message marked by Delete() since the last commit. The caller
-  // makes everything it took from those messages durable first.
+  // makes everything it took from those messages durable first. A store may
+  // carry the removal out in the background while the walk goes on; a failure
+  // there is thrown by a later CommitDeletions() or by FinishDeletions().
   virtual void CommitDeletions() = 0;
+  // Waits until every committed deletion is done and durable. Throws the
+  // first failure of a deletion carried out in the background.
+  virtual void FinishDeletions() {}
 };
 
 class Folder {

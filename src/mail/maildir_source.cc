@@ -9,7 +9,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <vector>
 #include <vmime/exception.hpp>
 
@@ -145,6 +149,123 @@ class MaildirMessage : public Message {
   std::shared_ptr<const ParsedMessage> parsed_;
 };
 
+// Removes committed messages' files on a thread of its own, batch by batch in
+// commit order: unlinks them, then syncs the directories that held them so
+// the deletions are durable. Stops at the first failure and keeps it for the
+// walk's thread; the files of that batch and later ones stay. Batches handed
+// over before the walk ends are finished even when the run fails: their
+// lines were made durable before they were committed.
+class MaildirDeleter {
+ public:
+  explicit MaildirDeleter(std::shared_ptr<const Walk> walk) : walk_(std::move(walk)) {}
+
+  ~MaildirDeleter() {
+    {
+      std::lock_guard lock(mutex_);
+      closing_ = true;
+    }
+    changed_.notify_all();
+    if (worker_.joinable()) worker_.join();
+  }
+
+  MaildirDeleter(const MaildirDeleter&) = delete;
+  MaildirDeleter& operator=(const MaildirDeleter&) = delete;
+
+  // Queues a batch; throws the failure of an earlier batch instead.
+  void Add(std::vector<MaildirFileEntry> batch) {
+    {
+      std::lock_guard lock(mutex_);
+      ThrowFailureLocked();
+      batches_.push_back(std::move(batch));
+    }
+    if (!worker_.joinable()) worker_ = std::thread([this] { Work(); });
+    changed_.notify_all();
+  }
+
+  // Waits for every queued batch; throws the first failure.
+  void Finish() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return (batches_.empty() && !busy_) || failure_; });
+    ThrowFailureLocked();
+  }
+
+  void ThrowFailure() {
+    std::lock_guard lock(mutex_);
+    ThrowFailureLocked();
+  }
+
+ private:
+  void ThrowFailureLocked() {
+    if (failure_) std::rethrow_exception(failure_);
+  }
+
+  void Work() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [&] { return !batches_.empty() || closing_; });
+      if (batches_.empty() || failure_) break;
+      std::vector<MaildirFileEntry> batch = std::move(batches_.front());
+      batches_.pop_front();
+      busy_ = true;
+      lock.unlock();
+      std::exception_ptr failure;
+      try {
+        Remove(batch);
+      } catch (const Failure& e) {
+        failure = std::make_exception_ptr(MessageError(e.what()));
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      lock.lock();
+      busy_ = false;
+      if (failure) failure_ = failure;
+      changed_.notify_all();
+      if (failure_) break;
+    }
+  }
+
+  void Remove(const std::vector<MaildirFileEntry>& batch) {
+    std::vector<std::string> removed;
+    for (const auto& file : batch) {
+      std::string path;
+      if (Unlink(file, path)) removed.push_back(std::move(path));
+      FaultPoint("expunge");
+    }
+    std::vector<std::string> synced;
+    for (const auto& path : removed) {
+      const std::string directory = path.substr(0, path.find_last_of('/'));
+      if (std::find(synced.begin(), synced.end(), directory) != synced.end()) continue;
+      SyncParentDirectory(path);
+      synced.push_back(directory);
+    }
+  }
+
+  // Removes the file of a marked message, looking it up by its base name when
+  // another client moved it. Returns false when it was gone already; path is
+  // the file that was removed.
+  bool Unlink(MaildirFileEntry file, std::string& path) {
+    path = FullPath(*walk_, file);
+    if (::unlink(path.c_str()) == 0) return true;
+    if (errno == ENOENT) {
+      const std::string baseName(file.BaseName());
+      if (!FindMaildirMessage(walk_->folderPath, baseName, file)) return false;
+      path = FullPath(*walk_, file);
+      if (::unlink(path.c_str()) == 0) return true;
+      if (errno == ENOENT) return false;
+    }
+    throw MessageError("cannot delete message " + path + ": " + SystemError(errno));
+  }
+
+  std::shared_ptr<const Walk> walk_;  // only its folder path is read here
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::vector<MaildirFileEntry>> batches_;
+  bool busy_ = false;
+  bool closing_ = false;
+  std::exception_ptr failure_;
+  std::thread worker_;  // started with the first batch
+};
+
 class MaildirMessages : public MessageCollection {
  public:
   explicit MaildirMessages(const std::string& folderPath)
@@ -172,55 +293,24 @@ class MaildirMessages : public MessageCollection {
     return nullptr;
   }
 
-  // Unlinks the marked files, then syncs the directories that held them so
-  // the deletions are durable.
+  // Hands the marked files to the deleter, which unlinks them while the walk
+  // goes on: unlinking costs about as much as reading the messages.
   void CommitDeletions() override {
-    std::vector<std::string> removed;
-    auto& marked = walk_->marked;
-    std::size_t done = 0;
-    try {
-      for (; done < marked.size(); ++done) {
-        std::string path;
-        if (Unlink(marked[done], path)) removed.push_back(std::move(path));
-        FaultPoint("expunge");
-      }
-      std::vector<std::string> synced;
-      for (const auto& path : removed) {
-        const std::string directory = path.substr(0, path.find_last_of('/'));
-        if (std::find(synced.begin(), synced.end(), directory) != synced.end()) continue;
-        SyncParentDirectory(path);
-        synced.push_back(directory);
-      }
-    } catch (const Failure& e) {
-      marked.erase(marked.begin(), marked.begin() + static_cast<std::ptrdiff_t>(done));
-      throw MessageError(e.what());
-    } catch (...) {
-      marked.erase(marked.begin(), marked.begin() + static_cast<std::ptrdiff_t>(done));
-      throw;
+    if (walk_->marked.empty()) {
+      deleter_.ThrowFailure();
+      return;
     }
-    marked.clear();
+    deleter_.Add(std::move(walk_->marked));
+    walk_->marked.clear();
   }
+
+  void FinishDeletions() override { deleter_.Finish(); }
 
  private:
-  // Removes the file of a marked message, looking it up by its base name when
-  // another client moved it. Returns false when it was gone already; path is
-  // the file that was removed.
-  bool Unlink(MaildirFileEntry file, std::string& path) {
-    path = FullPath(*walk_, file);
-    if (::unlink(path.c_str()) == 0) return true;
-    if (errno == ENOENT) {
-      const std::string baseName(file.BaseName());
-      if (!FindMaildirMessage(walk_->folderPath, baseName, file)) return false;
-      path = FullPath(*walk_, file);
-      if (::unlink(path.c_str()) == 0) return true;
-      if (errno == ENOENT) return false;
-    }
-    throw MessageError("cannot delete message " + path + ": " + SystemError(errno));
-  }
-
   std::shared_ptr<Walk> walk_;
   std::vector<MaildirFileEntry> files_;
   std::size_t next_ = 0;
+  MaildirDeleter deleter_{walk_};
 };
 
 class MaildirFolder : public Folder {

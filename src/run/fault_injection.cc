@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <map>
+#include <mutex>
 #include <string>
 
 namespace tollbook {
@@ -16,8 +17,14 @@ void FaultPoint(std::string_view point) {
     return std::string(value != nullptr ? value : "");
   }();
   if (target.empty()) return;
+  // Points are passed on more than one thread (the Maildir deleter's own).
+  static std::mutex mutex;
   static std::map<std::string, long, std::less<>> seen;
-  const long count = ++seen[std::string(point)];
+  long count;
+  {
+    std::lock_guard lock(mutex);
+    count = ++seen[std::string(point)];
+  }
   const auto colon = target.rfind(':');
   const std::string_view name = std::string_view(target).substr(0, colon);
   const long wanted = colon == std::string::npos ? 1 : std::atol(target.c_str() + colon + 1);

@@ -122,6 +122,10 @@ void Run::Execute() {
   auto messages = folder->Messages(settings_.deleteMessages);
   Walk(*messages);
   if (pendingDeletions_ > 0) CommitDeletions(*messages);
+  if (settings_.deleteMessages) {
+    step = "deleting the handled messages";
+    messages->FinishDeletions();
+  }
 
   step = "closing the full accounting file";
   full_->Close();

@@ -1,6 +1,7 @@
 // The Maildir source on real Maildir++ trees holding real MIME messages.
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -21,6 +22,7 @@ using testing::MimePart;
 using testing::MultipartMessage;
 using testing::ReadFile;
 using testing::TempDir;
+using testing::WriteFile;
 
 std::unique_ptr<Account> LogIn(const std::string& location) {
   return CreateSession(location)->Login("", "");
@@ -299,12 +301,45 @@ TEST(MaildirSource, DeletionRemovesExactlyTheCommittedFiles) {
                         (maildir.Root() + "/cur/1709287203.M3P1.host:2,S").c_str()), 0);
   EXPECT_EQ(maildir.Files("").size(), 4u);  // marking removes nothing
   messages->CommitDeletions();
+  messages->FinishDeletions();
   EXPECT_EQ(maildir.Files(""), (std::vector<std::string>{"cur/1709287202.M2P1.host:2,S",
                                                         "cur/1709287204.M4P1.host:2,S"}));
   messages->Next()->Delete();  // M4
   messages->CommitDeletions();
   messages->CommitDeletions();  // nothing marked: nothing happens
+  messages->FinishDeletions();
   EXPECT_EQ(maildir.Files(""), std::vector<std::string>{"cur/1709287202.M2P1.host:2,S"});
+}
+
+TEST(MaildirSource, AFailedDeletionIsReportedAndLeavesTheRestOfItsBatch) {
+  TempDir dir;
+  MaildirFixture maildir(dir / "Maildir");
+  const std::string message = MultipartMessage("m", {AttachmentPart("acct", "x")});
+  const std::string first = maildir.Deliver("", "cur", "1709287201.M1P1.host:2,S", message);
+  maildir.Deliver("", "cur", "1709287202.M2P1.host:2,S", message);
+  maildir.Deliver("", "cur", "1709287203.M3P1.host:2,S", message);
+
+  auto account = LogIn(maildir.Root());
+  auto messages = account->Mailbox()->Messages(true);
+  messages->Next()->Delete();
+  messages->Next()->Delete();
+  // Something that cannot be unlinked now stands where the first message was.
+  ASSERT_EQ(std::remove(first.c_str()), 0);
+  ASSERT_EQ(::mkdir(first.c_str(), 0755), 0);
+  WriteFile(first + "/keep", "k");
+  messages->CommitDeletions();
+  try {
+    messages->FinishDeletions();
+    FAIL() << "the failed deletion was not reported";
+  } catch (const MessageError& e) {
+    EXPECT_EQ(std::string(e.what()), "cannot delete message " + first + ": Is a directory");
+  }
+  // Later batches are refused with the same failure; nothing more is removed.
+  messages->Next()->Delete();
+  EXPECT_THROW(messages->CommitDeletions(), MessageError);
+  EXPECT_EQ(maildir.Files(""), (std::vector<std::string>{"cur/1709287201.M1P1.host:2,S",
+                                                        "cur/1709287202.M2P1.host:2,S",
+                                                        "cur/1709287203.M3P1.host:2,S"}));
 }
 
 TEST(MaildirSource, AMessageRemovedByAnotherClientIsSkipped) {

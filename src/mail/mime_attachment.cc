@@ -1,6 +1,7 @@
 #include "mail/mime_attachment.h"
 
 #include <algorithm>
+#include <array>
 
 #include <vmime/contentDispositionField.hpp>
 #include <vmime/contentHandler.hpp>
@@ -48,6 +49,8 @@ struct Base64Refusal {
 // letter after padding (the decoder would drop it), and text that ends
 // inside a group of four (the decoder drops the broken group).
 class Base64Check : public vmime::utility::outputStream {
+  enum class ByteKind : unsigned char { kLetter, kBlank, kPadding, kOther };
+
  public:
   void flush() override {}
 
@@ -59,17 +62,39 @@ class Base64Check : public vmime::utility::outputStream {
 
  protected:
   void writeImpl(const vmime::byte_t* const data, const std::size_t count) override {
+    static const std::array<ByteKind, 256> kinds = [] {
+      std::array<ByteKind, 256> table{};
+      table.fill(ByteKind::kOther);
+      for (int c = 0; c < 256; ++c) {
+        if (IsBase64Letter(static_cast<vmime::byte_t>(c))) table[c] = ByteKind::kLetter;
+      }
+      for (vmime::byte_t c : {' ', '\t', '\r', '\n'}) table[c] = ByteKind::kBlank;
+      table['='] = ByteKind::kPadding;
+      return table;
+    }();
     for (std::size_t i = 0; i < count; ++i) {
       const vmime::byte_t c = data[i];
-      if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+      const ByteKind kind = kinds[c];
+      if (kind == ByteKind::kLetter && !padded_) {
+        ++symbols_;
+        continue;
+      }
+      if (kind == ByteKind::kBlank) continue;
       ++symbols_;
       lastSymbol_ = offset_ + i;
-      if (c == '=') {
+      if (kind == ByteKind::kPadding) {
         padded_ = true;
-      } else if (!IsBase64Letter(c)) {
+      } else if (kind == ByteKind::kOther) {
         throw Base64Refusal{offset_ + i, "byte " + ByteText(c) + " is not base64"};
-      } else if (padded_) {
+      } else {
         throw Base64Refusal{offset_ + i, "byte " + ByteText(c) + " follows the base64 padding '='"};
+      }
+    }
+    // The last symbol: only a cut last group is reported there.
+    for (std::size_t i = count; i > 0; --i) {
+      if (kinds[data[i - 1]] != ByteKind::kBlank) {
+        lastSymbol_ = offset_ + i - 1;
+        break;
       }
     }
     offset_ += count;

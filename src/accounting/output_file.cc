@@ -1,10 +1,8 @@
 #include "accounting/output_file.h"
 
 #include <fcntl.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -21,9 +19,20 @@ class OutputFile::Buffer : public std::streambuf {
   int Error() const { return error_; }
 
   bool Flush() {
-    const bool ok = WriteOut(nullptr, 0);
+    const char* p = pbase();
+    std::size_t left = static_cast<std::size_t>(pptr() - pbase());
+    while (left > 0 && error_ == 0) {
+      ssize_t n = ::write(fd_, p, left);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        error_ = errno;
+        break;
+      }
+      p += n;
+      left -= static_cast<std::size_t>(n);
+    }
     setp(data_.data(), data_.data() + data_.size());
-    return ok;
+    return error_ == 0;
   }
 
  protected:
@@ -37,13 +46,6 @@ class OutputFile::Buffer : public std::streambuf {
   }
 
   std::streamsize xsputn(const char* s, std::streamsize count) override {
-    // A piece of half the buffer's size or more goes to the file from where it
-    // is, behind what the buffer holds: copying it first would only cost time.
-    if (static_cast<std::size_t>(count) >= data_.size() / 2) {
-      const bool ok = WriteOut(s, static_cast<std::size_t>(count));
-      setp(data_.data(), data_.data() + data_.size());
-      return ok ? count : 0;
-    }
     std::streamsize done = 0;
     while (done < count) {
       std::streamsize room = epptr() - pptr();
@@ -62,39 +64,6 @@ class OutputFile::Buffer : public std::streambuf {
   int sync() override { return Flush() ? 0 : -1; }
 
  private:
-  // Writes the buffered bytes, then count bytes from s, with one system call
-  // when the file takes them all. On failure keeps errno in error_.
-  bool WriteOut(const char* s, std::size_t count) {
-    iovec pieces[2] = {{pbase(), static_cast<std::size_t>(pptr() - pbase())},
-                       {const_cast<char*>(s), count}};
-    iovec* piece = pieces;
-    int left = 2;
-    while (left > 0 && error_ == 0) {
-      if (piece->iov_len == 0) {
-        ++piece;
-        --left;
-        continue;
-      }
-      ssize_t n = ::writev(fd_, piece, left);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        error_ = errno;
-        break;
-      }
-      for (auto done = static_cast<std::size_t>(n); done > 0;) {
-        const std::size_t step = std::min(done, piece->iov_len);
-        piece->iov_base = static_cast<char*>(piece->iov_base) + step;
-        piece->iov_len -= step;
-        done -= step;
-        if (piece->iov_len == 0) {
-          ++piece;
-          --left;
-        }
-      }
-    }
-    return error_ == 0;
-  }
-
   int fd_;
   int error_ = 0;
   std::vector<char> data_;

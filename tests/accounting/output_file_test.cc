@@ -49,8 +49,8 @@ struct PiecesCase {
   std::vector<std::size_t> sizes;
 };
 
-// Small pieces go through the 64 KiB buffer; pieces of 32 KiB or more go to
-// the file directly, behind whatever the buffer holds.
+// Pieces around the 64 KiB buffer's size: filling it, crossing its end,
+// spanning several buffers.
 const std::vector<PiecesCase> kPieces = {
     {"small pieces filling the buffer", {30000, 30000, 30000, 1, 2}},
     {"big piece behind buffered bytes", {100, 50000, 100}},
@@ -101,8 +101,8 @@ std::string WriteUnderSizeLimit(const std::string& path, const std::string& text
   return error;
 }
 
-// A write cut short at every kind of place (inside the buffer, inside a
-// piece written directly, between the two halves of one direct write) fails
+// A write cut short at every kind of place (inside the first buffer, inside a
+// later one, at a buffer's end) fails
 // the close with the file's name and the cause, and everything up to the
 // limit is in the file in order.
 TEST(OutputFileTest, ShortWriteFailsWithTheFileAndCause) {

@@ -91,6 +91,9 @@ std::size_t MimeFileStream::HeaderBlockEnd(std::size_t begin, std::size_t end) {
 std::size_t MimeFileStream::FindNext(std::string_view token, std::size_t from) {
   constexpr std::size_t kLongestToken = 2048;
   if (token.empty() || token.size() > kLongestToken) return vmime::string::npos;
+  // vmime compares the first byte as a signed char with an unsigned one, so
+  // a token that starts outside ASCII is never found there either.
+  if (static_cast<unsigned char>(token[0]) >= 0x80) return vmime::string::npos;
   while (from + token.size() <= size_) {
     // A window that ends within a token of from is loaded again at from.
     const std::size_t length = LoadWindow(from, token.size());

@@ -47,8 +47,9 @@ class MimeFileStream : public vmime::utility::seekableInputStream {
   std::size_t HeaderBlockEnd(std::size_t begin, std::size_t end);
 
   // The offset of the first occurrence of token at or after from, or
-  // vmime::string::npos. Like vmime's parser stream search, an empty token
-  // or one longer than 2,048 bytes is never found. Reads through the window,
+  // vmime::string::npos. Like vmime's parser stream search, an empty token,
+  // one longer than 2,048 bytes or one that starts with a byte outside ASCII
+  // is never found. Reads through the window,
   // so a small message is read from the file once however often it is
   // searched.
   std::size_t FindNext(std::string_view token, std::size_t from);

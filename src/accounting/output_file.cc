@@ -5,7 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 #include "accounting/errors.h"
 
@@ -14,7 +14,8 @@ namespace tollbook {
 // A stream buffer over a file descriptor that remembers the first errno.
 class OutputFile::Buffer : public std::streambuf {
  public:
-  explicit Buffer(int fd) : fd_(fd), data_(1 << 16) { setp(data_.data(), data_.data() + data_.size()); }
+  // The buffer is left uninitialised: every scratch file gets one.
+  explicit Buffer(int fd) : fd_(fd), data_(new char[kBytes]) { setp(data_.get(), data_.get() + kBytes); }
 
   int Error() const { return error_; }
 
@@ -31,7 +32,7 @@ class OutputFile::Buffer : public std::streambuf {
       p += n;
       left -= static_cast<std::size_t>(n);
     }
-    setp(data_.data(), data_.data() + data_.size());
+    setp(data_.get(), data_.get() + kBytes);
     return error_ == 0;
   }
 
@@ -66,7 +67,8 @@ class OutputFile::Buffer : public std::streambuf {
  private:
   int fd_;
   int error_ = 0;
-  std::vector<char> data_;
+  static constexpr std::size_t kBytes = 1 << 16;
+  std::unique_ptr<char[]> data_;
 };
 
 OutputFile::OutputFile(std::string path, Mode mode) : path_(std::move(path)), stream_(nullptr) {

@@ -138,6 +138,42 @@ void CheckBase64(const vmime::attachment& attachment, const vmime::contentHandle
   }
 }
 
+// Collects what it is given into blocks before they go to out: decoders
+// write a few bytes at a time, and a stream write for each costs more than
+// the decoding.
+class BlockOutput : public vmime::utility::outputStream {
+ public:
+  explicit BlockOutput(std::ostream& out) : out_(out) { block_.reserve(kBlockBytes); }
+
+  void Append(const char* data, std::size_t count) {
+    if (block_.size() + count > kBlockBytes) {
+      out_.write(block_.data(), static_cast<std::streamsize>(block_.size()));
+      block_.clear();
+    }
+    if (count >= kBlockBytes) {
+      out_.write(data, static_cast<std::streamsize>(count));
+    } else {
+      block_.append(data, count);
+    }
+  }
+
+  void flush() override {
+    if (!block_.empty()) out_.write(block_.data(), static_cast<std::streamsize>(block_.size()));
+    block_.clear();
+    out_.flush();
+  }
+
+ protected:
+  void writeImpl(const vmime::byte_t* const data, const std::size_t count) override {
+    Append(reinterpret_cast<const char*>(data), count);
+  }
+
+ private:
+  static constexpr std::size_t kBlockBytes = 1 << 16;
+  std::ostream& out_;
+  std::string block_;
+};
+
 // Decodes base64 text that Base64Check let through: groups of four letters,
 // then at most one group cut short by padding ("XY==" gives one byte, "XYZ="
 // two, "X===" none), after which only padding and blanks may stand. The same
@@ -145,13 +181,9 @@ void CheckBase64(const vmime::attachment& attachment, const vmime::contentHandle
 // byte where this costs a few.
 class Base64Decode : public vmime::utility::outputStream {
  public:
-  explicit Base64Decode(std::ostream& out) : out_(out) { block_.reserve(kBlockBytes + 3); }
+  explicit Base64Decode(BlockOutput& out) : out_(out) {}
 
-  void flush() override {
-    if (!block_.empty()) out_.write(block_.data(), static_cast<std::streamsize>(block_.size()));
-    block_.clear();
-    out_.flush();
-  }
+  void flush() override { out_.flush(); }
 
  protected:
   void writeImpl(const vmime::byte_t* const data, const std::size_t count) override {
@@ -166,78 +198,44 @@ class Base64Decode : public vmime::utility::outputStream {
       table['='] = kPadding;
       return table;
     }();
+    char decoded[3 * 1024];
+    std::size_t length = 0;
     for (std::size_t i = 0; i < count && !ended_; ++i) {
       const unsigned char value = values[data[i]];
       if (value < 64) {
         group_ = (group_ << 6) | value;
         if (++symbols_ == 4) {
-          Put(static_cast<char>(group_ >> 16), static_cast<char>(group_ >> 8),
-              static_cast<char>(group_));
+          decoded[length++] = static_cast<char>(group_ >> 16);
+          decoded[length++] = static_cast<char>(group_ >> 8);
+          decoded[length++] = static_cast<char>(group_);
           group_ = 0;
           symbols_ = 0;
+          if (length == sizeof decoded) {
+            out_.Append(decoded, length);
+            length = 0;
+          }
         }
       } else if (value == kPadding) {
-        if (symbols_ == 2) block_ += static_cast<char>(group_ >> 4);
+        // length is at most sizeof decoded - 3 here: room for two more.
+        if (symbols_ == 2) decoded[length++] = static_cast<char>(group_ >> 4);
         if (symbols_ == 3) {
-          block_ += static_cast<char>(group_ >> 10);
-          block_ += static_cast<char>(group_ >> 2);
+          decoded[length++] = static_cast<char>(group_ >> 10);
+          decoded[length++] = static_cast<char>(group_ >> 2);
         }
         ended_ = true;
       }
     }
-    if (block_.size() >= kBlockBytes) {
-      out_.write(block_.data(), static_cast<std::streamsize>(block_.size()));
-      block_.clear();
-    }
+    out_.Append(decoded, length);
   }
 
  private:
   static constexpr unsigned char kSkipped = 64;  // blanks and line ends
   static constexpr unsigned char kPadding = 65;
-  static constexpr std::size_t kBlockBytes = 1 << 16;
 
-  void Put(char a, char b, char c) {
-    const char bytes[3] = {a, b, c};
-    block_.append(bytes, 3);
-  }
-
-  std::ostream& out_;
-  std::string block_;
+  BlockOutput& out_;
   std::uint32_t group_ = 0;
   int symbols_ = 0;
   bool ended_ = false;
-};
-
-// Collects what vmime writes into blocks before they go to out: its base64
-// decoder writes every group of three bytes on its own, and a stream write
-// per group costs more than the decoding.
-class BlockOutput : public vmime::utility::outputStream {
- public:
-  explicit BlockOutput(std::ostream& out) : out_(out) { block_.reserve(kBlockBytes); }
-
-  void flush() override {
-    if (!block_.empty()) out_.write(block_.data(), static_cast<std::streamsize>(block_.size()));
-    block_.clear();
-    out_.flush();
-  }
-
- protected:
-  void writeImpl(const vmime::byte_t* const data, const std::size_t count) override {
-    if (block_.size() + count > kBlockBytes) {
-      out_.write(block_.data(), static_cast<std::streamsize>(block_.size()));
-      block_.clear();
-    }
-    if (count >= kBlockBytes) {
-      out_.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(count));
-    } else {
-      block_.append(reinterpret_cast<const char*>(data), count);
-    }
-  }
-
- private:
-  static constexpr std::size_t kBlockBytes = 1 << 16;
-  std::ostream& out_;
-  std::string block_;
 };
 
 }  // namespace
@@ -318,7 +316,8 @@ void WriteMimeAttachmentContent(const vmime::attachment& attachment, MimeFileStr
   const auto data = attachment.getData();
   if (EqualsIgnoreCase(data->getEncoding().getName(), vmime::encodingTypes::BASE64)) {
     CheckBase64(attachment, *data, source);
-    Base64Decode decode(out);
+    BlockOutput output(out);
+    Base64Decode decode(output);
     data->extractRaw(decode);
     decode.flush();
     return;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 #include <vmime/bodyPart.hpp>
 #include <vmime/net/message.hpp>
@@ -33,9 +34,17 @@ using ImapBodyStreamer =
     std::function<void(const std::string& uid, const std::string& section, vmime::utility::outputStream& out)>;
 
 // What the walk's batched FETCH tells about one message.
+// The keyword a deleting run stores with \Deleted on the messages it handled,
+// where the server keeps keywords: a run stopped between that STORE and its
+// UID EXPUNGE leaves them flagged, and the next run can tell them from
+// messages that someone else flagged, take them and expunge them.
+inline constexpr std::string_view kImapHandledKeyword = "$TollbookHandled";
+
 struct ImapMessageInfo {
   std::string uid;
   bool deleted = false;                                   // it carried \Deleted when read
+  bool flaggedByTollbook = false;  // it carried kImapHandledKeyword: a run that flagged it
+                                   // \Deleted was stopped before its expunge
   std::shared_ptr<vmime::net::messageStructure> structure;  // null when the server sent none
   // The fields of ImapTopLevelFields() as the server sent them, if it did.
   std::optional<std::string> topLevelFields;

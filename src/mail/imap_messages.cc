@@ -13,6 +13,7 @@
 #include <vmime/net/imap/IMAPUtils.hpp>
 #include <vmime/vmime.hpp>
 
+#include "accounting/text.h"
 #include "mail/imap_command.h"
 #include "mail/imap_errors.h"
 #include "mail/imap_message.h"
@@ -53,6 +54,28 @@ unsigned long UidValidityOf(const IMAPParser::response& response) {
   return 0;
 }
 
+// Whether a SELECT answer lets this session store kImapHandledKeyword: its
+// PERMANENTFLAGS name the keyword or allow new ones ("\*").
+bool KeepsHandledKeyword(const IMAPParser::response& response) {
+  for (const auto* data : response.continue_req_or_response_data()) {
+    const auto* responseData = data->response_data();
+    if (responseData == nullptr || responseData->resp_cond_state() == nullptr) continue;
+    const auto* code = responseData->resp_cond_state()->resp_text()->resp_text_code();
+    if (code == nullptr || code->type() != IMAPParser::resp_text_code::PERMANENTFLAGS ||
+        code->flag_list() == nullptr) {
+      continue;
+    }
+    for (const auto* flag : code->flag_list()->flags()) {
+      if (flag->type() == IMAPParser::flag::STAR) return true;
+      if (flag->type() == IMAPParser::flag::KEYWORD_OR_EXTENSION && flag->flag_keyword() &&
+          EqualsIgnoreCase(flag->flag_keyword()->value(), kImapHandledKeyword)) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
 // The messages one "UID FETCH ... (UID FLAGS BODYSTRUCTURE BODY.PEEK[HEADER.FIELDS ...])"
 // answer describes, in the answer's order.
 std::vector<ImapMessageInfo> MessagesOf(const IMAPParser::response& response) {
@@ -72,8 +95,14 @@ std::vector<ImapMessageInfo> MessagesOf(const IMAPParser::response& response) {
           if (item->unique_id() != nullptr) message.uid = std::to_string(item->unique_id()->value());
           break;
         case IMAPParser::msg_att_item::FLAGS:
-          message.deleted = (vmime::net::imap::IMAPUtils::messageFlagsFromFlags(item->flag_list()) &
-                             vmime::net::message::FLAG_DELETED) != 0;
+          if (item->flag_list() == nullptr) break;
+          for (const auto* flag : item->flag_list()->flags()) {
+            if (flag->type() == IMAPParser::flag::DELETED) message.deleted = true;
+            if (flag->type() == IMAPParser::flag::KEYWORD_OR_EXTENSION && flag->flag_keyword() &&
+                EqualsIgnoreCase(flag->flag_keyword()->value(), kImapHandledKeyword)) {
+              message.flaggedByTollbook = true;
+            }
+          }
           break;
         case IMAPParser::msg_att_item::BODY_STRUCTURE:
           message.structure = std::make_shared<vmime::net::imap::IMAPMessageStructure>(item->body());
@@ -136,7 +165,7 @@ class ImapMessageCollection : public MessageCollection {
     const auto& message = chunk_[index];
     return MakeImapMessage(
         message.uid, where_, [this, index, uid = message.uid] { return FirstOf(index, uid); },
-        [this, deletedByOthers = message.deleted](const std::string& uid) {
+        [this, deletedByOthers = message.deleted && !message.flaggedByTollbook](const std::string& uid) {
           if (!deletedByOthers) pending_.push_back(std::stoul(uid));
         },
         decodeBuffer_, [this](const std::string& uid, const std::string& section) { return Body(uid, section); },
@@ -155,12 +184,14 @@ class ImapMessageCollection : public MessageCollection {
                            ": the folder was re-created during the run (UIDVALIDITY changed)");
       }
       auto connection = StoreConnection();
-      RunCommand(connection, "SELECT " + mailbox_);
+      const std::string flags = KeepsHandledKeyword(*RunCommand(connection, "SELECT " + mailbox_))
+                                    ? "(\\Deleted " + std::string(kImapHandledKeyword) + ")"
+                                    : "(\\Deleted)";
       for (std::size_t from = 0; from < pending_.size(); from += kUidsPerCommand) {
         const std::vector<unsigned long> part(
             pending_.begin() + from, pending_.begin() + std::min(pending_.size(), from + kUidsPerCommand));
         const std::string set = ImapUidSetText(part);
-        RunCommand(connection, "UID STORE " + set + " +FLAGS.SILENT (\\Deleted)");
+        RunCommand(connection, "UID STORE " + set + " +FLAGS.SILENT " + flags);
         FaultPoint("flag");
         RunCommand(connection, "UID EXPUNGE " + set);
         FaultPoint("expunge");

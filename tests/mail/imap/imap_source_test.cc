@@ -45,16 +45,21 @@ class DovecotEnvironment : public ::testing::Environment {
       testing::WriteMaildirMessage(root, folder, "x", "", "Subject: x\r\n\r\nx\r\n");
     }
     std::filesystem::remove_all(root + "/.Empty/cur/x:2,");
-    // Deletion: d3 was flagged \Deleted by someone else beforehand.
+    // Deletion: d3 was flagged \Deleted by someone else beforehand; d6 by a
+    // deleting run that was stopped before its expunge (it carries the run's
+    // keyword, Dovecot's keyword "a" of the folder).
     const std::vector<std::pair<std::string, std::string>> deletion = {
         {"d1", testing::MixedMessage("d1", {testing::Base64Part("acct", acct)})},
         {"d2", "Subject: no attachment\r\n\r\ntext\r\n"},
         {"d3", testing::MixedMessage("d3", {testing::Base64Part("acct", acct)})},
         {"d4", testing::MixedMessage("d4", {testing::TextPart("t"), testing::Base64Part("acct", acct)})},
-        {"d5", testing::MixedMessage("d5", {testing::Base64Part("notes", acct)})}};
+        {"d5", testing::MixedMessage("d5", {testing::Base64Part("notes", acct)})},
+        {"d6", testing::MixedMessage("d6", {testing::Base64Part("acct", acct)})}};
     for (const auto& [name, raw] : deletion) {
-      testing::WriteMaildirMessage(root, ".Deletion", name, name == "d3" ? "T" : "", raw);
+      testing::WriteMaildirMessage(root, ".Deletion", name,
+                                   name == "d3" ? "T" : name == "d6" ? "Ta" : "", raw);
     }
+    testing::WriteFile(root + "/.Deletion/dovecot-keywords", "0 $TollbookHandled\n");
     server = new DovecotServer({"acct:secret", "other:pw0rd-other"});
     server->Fill("acct", root);
     ::setenv("TOLLBOOK_IMAP_CA_FILE", server->CaFile().c_str(), 1);
@@ -210,14 +215,15 @@ TEST(ImapSourceTest, EmptyFolderGivesAnEmptyRun) {
 }
 
 // Exactly the handled messages go; d3, flagged \Deleted by someone else, stays
-// with its flag even though it carried an accounting file.
+// with its flag even though it carried an accounting file, while d6, left
+// flagged by a stopped run, goes with the others.
 TEST(ImapSourceTest, DeletionExpungesExactlyTheHandledMessages) {
   REQUIRE_DOVECOT();
   const std::string folder = server->MaildirOf("acct") + "/.Deletion/cur";
   auto account = LogIn(Url("imaps", server->ImapsPort()));
   const RunResult result = RunOn(*account, FolderPosition(*account, "Deletion"), true);
   EXPECT_EQ(result.outcome, RunOutcome::kCompleted) << ::testing::PrintToString(result.failures);
-  EXPECT_EQ(result.counts.accountingFiles, 3);
+  EXPECT_EQ(result.counts.accountingFiles, 4);
   std::vector<std::string> left;
   for (const auto& name : ListFolder(folder)) left.push_back(name.substr(0, 2) + name.substr(name.find(":2,")));
   EXPECT_EQ(left, (std::vector<std::string>{"d2:2,", "d3:2,T", "d5:2,"}));

@@ -26,32 +26,6 @@ vmime::encoding EncodingOf(const vmime::header& header) {
   return *field->getValue<vmime::encoding>();
 }
 
-// The display name from a part header parsed from rawHeader: the
-// Content-Disposition filename, else the Content-Type name; empty when there
-// is neither.
-std::string DisplayNameOf(const vmime::header& header, const std::string& rawHeader) {
-  std::shared_ptr<const vmime::parameter> parameter;
-  std::string_view parameterName;
-  const auto disposition = header.findField<vmime::contentDispositionField>(vmime::fields::CONTENT_DISPOSITION);
-  if (disposition && disposition->hasParameter("filename")) {
-    parameter = disposition->findParameter("filename");
-    parameterName = "filename";
-  } else if (const auto type = header.findField<vmime::contentTypeField>(vmime::fields::CONTENT_TYPE)) {
-    parameter = type->findParameter("name");
-    parameterName = "name";
-  }
-  if (!parameter) return {};
-  const std::size_t offset = parameter->getParsedOffset();
-  const std::size_t length = parameter->getParsedLength();
-  std::string value;
-  if (length > 0 && offset + length <= rawHeader.size() &&
-      PlainQuotedValue(std::string_view(rawHeader).substr(offset, length), parameterName, value)) {
-    return value;
-  }
-  return DecodedWord(parameter->getValue());
-}
-
-
 // Depth first, as vmime's attachment search goes through a parsed message:
 // a part is an attachment by vmime's rules, or its sub-parts are searched
 // when it is a multipart. probe holds part's header. Asks fetchHeader for
@@ -101,7 +75,9 @@ class ImapAttachment : public Attachment {
 
   std::string DisplayName() override {
     try {
-      return DisplayNameOf(*probe_->getHeader(), rawHeader_);
+      return HeaderAttachmentName(*probe_->getHeader(), [this](std::size_t offset, std::size_t length) {
+        return offset + length <= rawHeader_.size() ? rawHeader_.substr(offset, length) : std::string();
+      });
     } catch (...) {
       RethrowAsMailError(ImapStage::kSession, "reading the attachment name of " + where_);
     }

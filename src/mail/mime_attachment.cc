@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <functional>
 
 #include <vmime/contentDispositionField.hpp>
 #include <vmime/contentHandler.hpp>
@@ -23,9 +24,26 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-bool IsBase64Letter(vmime::byte_t c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
-         c == '/';
+// What a byte is in base64 text: the value of a letter (0 to 63), or one of
+// the kinds below. One table serves the check and the decoder.
+constexpr unsigned char kBase64Blank = 64;    // blanks and line ends, skipped
+constexpr unsigned char kBase64Padding = 65;  // '='
+constexpr unsigned char kBase64Other = 66;    // anything else
+
+unsigned char Base64Value(vmime::byte_t c) {
+  static const std::array<unsigned char, 256> values = [] {
+    std::array<unsigned char, 256> table{};
+    table.fill(kBase64Other);
+    const std::string_view letters =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (std::size_t i = 0; i < letters.size(); ++i) {
+      table[static_cast<unsigned char>(letters[i])] = static_cast<unsigned char>(i);
+    }
+    for (vmime::byte_t blank : {' ', '\t', '\r', '\n'}) table[blank] = kBase64Blank;
+    table['='] = kBase64Padding;
+    return table;
+  }();
+  return values[c];
 }
 
 std::string ByteText(vmime::byte_t c) {
@@ -50,8 +68,6 @@ struct Base64Refusal {
 // letter after padding (the decoder would drop it), and text that ends
 // inside a group of four (the decoder drops the broken group).
 class Base64Check : public vmime::utility::outputStream {
-  enum class ByteKind : unsigned char { kLetter, kBlank, kPadding, kOther };
-
  public:
   void flush() override {}
 
@@ -63,39 +79,19 @@ class Base64Check : public vmime::utility::outputStream {
 
  protected:
   void writeImpl(const vmime::byte_t* const data, const std::size_t count) override {
-    static const std::array<ByteKind, 256> kinds = [] {
-      std::array<ByteKind, 256> table{};
-      table.fill(ByteKind::kOther);
-      for (int c = 0; c < 256; ++c) {
-        if (IsBase64Letter(static_cast<vmime::byte_t>(c))) table[c] = ByteKind::kLetter;
-      }
-      for (vmime::byte_t c : {' ', '\t', '\r', '\n'}) table[c] = ByteKind::kBlank;
-      table['='] = ByteKind::kPadding;
-      return table;
-    }();
     for (std::size_t i = 0; i < count; ++i) {
-      const vmime::byte_t c = data[i];
-      const ByteKind kind = kinds[c];
-      if (kind == ByteKind::kLetter && !padded_) {
-        ++symbols_;
-        continue;
-      }
-      if (kind == ByteKind::kBlank) continue;
+      const unsigned char value = Base64Value(data[i]);
+      if (value == kBase64Blank) continue;
       ++symbols_;
       lastSymbol_ = offset_ + i;
-      if (kind == ByteKind::kPadding) {
+      if (value < 64 && !padded_) continue;
+      if (value == kBase64Padding) {
         padded_ = true;
-      } else if (kind == ByteKind::kOther) {
-        throw Base64Refusal{offset_ + i, "byte " + ByteText(c) + " is not base64"};
+      } else if (value == kBase64Other) {
+        throw Base64Refusal{offset_ + i, "byte " + ByteText(data[i]) + " is not base64"};
       } else {
-        throw Base64Refusal{offset_ + i, "byte " + ByteText(c) + " follows the base64 padding '='"};
-      }
-    }
-    // The last symbol: only a cut last group is reported there.
-    for (std::size_t i = count; i > 0; --i) {
-      if (kinds[data[i - 1]] != ByteKind::kBlank) {
-        lastSymbol_ = offset_ + i - 1;
-        break;
+        throw Base64Refusal{offset_ + i,
+                            "byte " + ByteText(data[i]) + " follows the base64 padding '='"};
       }
     }
     offset_ += count;
@@ -187,21 +183,10 @@ class Base64Decode : public vmime::utility::outputStream {
 
  protected:
   void writeImpl(const vmime::byte_t* const data, const std::size_t count) override {
-    static const std::array<unsigned char, 256> values = [] {
-      std::array<unsigned char, 256> table{};
-      table.fill(kSkipped);
-      const std::string_view letters =
-          "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-      for (std::size_t i = 0; i < letters.size(); ++i) {
-        table[static_cast<unsigned char>(letters[i])] = static_cast<unsigned char>(i);
-      }
-      table['='] = kPadding;
-      return table;
-    }();
     char decoded[3 * 1024];
     std::size_t length = 0;
     for (std::size_t i = 0; i < count && !ended_; ++i) {
-      const unsigned char value = values[data[i]];
+      const unsigned char value = Base64Value(data[i]);
       if (value < 64) {
         group_ = (group_ << 6) | value;
         if (++symbols_ == 4) {
@@ -215,7 +200,7 @@ class Base64Decode : public vmime::utility::outputStream {
             length = 0;
           }
         }
-      } else if (value == kPadding) {
+      } else if (value == kBase64Padding) {
         // length is at most sizeof decoded - 3 here: room for two more.
         if (symbols_ == 2) decoded[length++] = static_cast<char>(group_ >> 4);
         if (symbols_ == 3) {
@@ -229,17 +214,17 @@ class Base64Decode : public vmime::utility::outputStream {
   }
 
  private:
-  static constexpr unsigned char kSkipped = 64;  // blanks and line ends
-  static constexpr unsigned char kPadding = 65;
-
   BlockOutput& out_;
   std::uint32_t group_ = 0;
   int symbols_ = 0;
   bool ended_ = false;
 };
 
-}  // namespace
-
+// The value of a plain quoted parameter, read from its raw text
+// (name="value"), unescaped and unfolded, blanks at either end of the value
+// kept (vmime trims them). False when the parameter is not of that kind: an
+// RFC 2231 one (name*=...), a token, or a value with RFC 2047 encoded words,
+// which are left to vmime's decoding.
 bool PlainQuotedValue(std::string_view raw, std::string_view name, std::string& value) {
   const auto equals = raw.find('=');
   if (equals == std::string_view::npos) return false;
@@ -263,6 +248,8 @@ bool PlainQuotedValue(std::string_view raw, std::string_view name, std::string& 
   return value.find("=?") == std::string::npos;
 }
 
+// The text of an RFC 2047 word in UTF-8; the bytes as they stand when its
+// charset is unknown.
 std::string DecodedWord(const vmime::word& word) {
   const vmime::charset& charset = word.getCharset();
   if (charset == vmime::charset(vmime::charsets::US_ASCII) ||
@@ -276,6 +263,7 @@ std::string DecodedWord(const vmime::word& word) {
   }
 }
 
+}  // namespace
 
 MimeMessage ParseMimeMessage(vmime::shared_ptr<MimeFileStream> stream) {
   MimeMessage parsed;
@@ -286,44 +274,49 @@ MimeMessage ParseMimeMessage(vmime::shared_ptr<MimeFileStream> stream) {
   return parsed;
 }
 
-std::string MimeAttachmentName(const vmime::attachment& attachment, MimeFileStream& source) {
-  const auto header = attachment.getHeader();
-  if (!header) return DecodedWord(attachment.getName());
+std::string HeaderAttachmentName(
+    const vmime::header& header,
+    const std::function<std::string(std::size_t offset, std::size_t length)>& rawText) {
   vmime::shared_ptr<const vmime::parameter> parameter;
   std::string_view parameterName;
   const auto disposition =
-      header->findField<vmime::contentDispositionField>(vmime::fields::CONTENT_DISPOSITION);
+      header.findField<vmime::contentDispositionField>(vmime::fields::CONTENT_DISPOSITION);
   if (disposition && disposition->hasParameter("filename")) {
     parameter = disposition->findParameter("filename");
     parameterName = "filename";
   } else if (const auto type =
-                 header->findField<vmime::contentTypeField>(vmime::fields::CONTENT_TYPE)) {
+                 header.findField<vmime::contentTypeField>(vmime::fields::CONTENT_TYPE)) {
     parameter = type->findParameter("name");
     parameterName = "name";
   }
   if (!parameter) return {};
   if (parameter->getParsedLength() > 0) {
-    const std::string raw = source.ReadRange(
-        parameter->getParsedOffset(), parameter->getParsedOffset() + parameter->getParsedLength());
+    const std::string raw = rawText(parameter->getParsedOffset(), parameter->getParsedLength());
     std::string value;
     if (PlainQuotedValue(raw, parameterName, value)) return value;
   }
   return DecodedWord(parameter->getValue());
 }
 
+std::string MimeAttachmentName(const vmime::attachment& attachment, MimeFileStream& source) {
+  const auto header = attachment.getHeader();
+  if (!header) return DecodedWord(attachment.getName());
+  return HeaderAttachmentName(*header, [&source](std::size_t offset, std::size_t length) {
+    return source.ReadRange(offset, offset + length);
+  });
+}
+
 void WriteMimeAttachmentContent(const vmime::attachment& attachment, MimeFileStream& source,
                                 std::ostream& out) {
   const auto data = attachment.getData();
+  BlockOutput output(out);
   if (EqualsIgnoreCase(data->getEncoding().getName(), vmime::encodingTypes::BASE64)) {
     CheckBase64(attachment, *data, source);
-    BlockOutput output(out);
     Base64Decode decode(output);
     data->extractRaw(decode);
-    decode.flush();
-    return;
+  } else {
+    data->extract(output);
   }
-  BlockOutput output(out);
-  data->extract(output);
   output.flush();
 }
 

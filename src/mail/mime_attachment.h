@@ -2,11 +2,13 @@
 // and its decoded content.
 #pragma once
 
+#include <functional>
 #include <ostream>
 #include <string_view>
 #include <string>
 #include <vector>
 #include <vmime/attachment.hpp>
+#include <vmime/header.hpp>
 #include <vmime/message.hpp>
 
 #include "mail/mime_file_stream.h"
@@ -25,6 +27,15 @@ struct MimeMessage {
 // multipart. Throws vmime::exception or MessageError.
 MimeMessage ParseMimeMessage(vmime::shared_ptr<MimeFileStream> stream);
 
+// The file name a part header gives: the Content-Disposition filename, else
+// the Content-Type name, decoded as MimeAttachmentName() says; empty when it
+// has neither. rawText(offset, length) returns the raw bytes the header was
+// parsed from at a parameter's parsed bounds (empty when it cannot), for the
+// plain quoted names whose bytes are kept exactly.
+std::string HeaderAttachmentName(
+    const vmime::header& header,
+    const std::function<std::string(std::size_t offset, std::size_t length)>& rawText);
+
 // The attachment's file name: the Content-Disposition filename, else the
 // Content-Type name, RFC 2047 and RFC 2231 decoded to UTF-8; empty when it has
 // neither. A plain quoted name keeps its bytes exactly, blanks at either end
@@ -40,16 +51,5 @@ std::string MimeAttachmentName(const vmime::attachment& attachment, MimeFileStre
 // in the message file.
 void WriteMimeAttachmentContent(const vmime::attachment& attachment, MimeFileStream& source,
                                 std::ostream& out);
-
-// The value of a plain quoted parameter, read from its raw text
-// (name="value"), unescaped and unfolded, blanks at either end of the value
-// kept (vmime trims them). False when the parameter is not of that kind: an
-// RFC 2231 one (name*=...), a token, or a value with RFC 2047 encoded words,
-// which are left to vmime's decoding.
-bool PlainQuotedValue(std::string_view raw, std::string_view name, std::string& value);
-
-// The text of an RFC 2047 word in UTF-8; the bytes as they stand when its
-// charset is unknown.
-std::string DecodedWord(const vmime::word& word);
 
 }  // namespace tollbook::mail

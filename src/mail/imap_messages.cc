@@ -6,7 +6,6 @@
 #include <unordered_set>
 #include <vector>
 #include <vmime/net/imap/IMAPConnection.hpp>
-#include <vmime/net/imap/IMAPFolderStatus.hpp>
 #include <vmime/net/imap/IMAPMessageStructure.hpp>
 #include <vmime/net/imap/IMAPParser.hpp>
 #include <vmime/net/imap/IMAPStore.hpp>
@@ -41,37 +40,37 @@ std::unique_ptr<IMAPParser::response> RunCommand(const std::shared_ptr<IMAPConne
   return RunImapCommand(*connection, text, text.substr(0, text.find(' ', 4)));
 }
 
-// The UIDVALIDITY an EXAMINE or SELECT answer gave, 0 when none.
-unsigned long UidValidityOf(const IMAPParser::response& response) {
+// The response code of the given type that an answer carried (in an
+// untagged OK, as UIDVALIDITY and PERMANENTFLAGS come), or null.
+const IMAPParser::resp_text_code* ResponseCode(const IMAPParser::response& response,
+                                               IMAPParser::resp_text_code::Type type) {
   for (const auto* data : response.continue_req_or_response_data()) {
     const auto* responseData = data->response_data();
     if (responseData == nullptr || responseData->resp_cond_state() == nullptr) continue;
     const auto* code = responseData->resp_cond_state()->resp_text()->resp_text_code();
-    if (code != nullptr && code->type() == IMAPParser::resp_text_code::UIDVALIDITY && code->nz_number()) {
-      return code->nz_number()->value();
-    }
+    if (code != nullptr && code->type() == type) return code;
   }
-  return 0;
+  return nullptr;
+}
+
+// The UIDVALIDITY an EXAMINE or SELECT answer gave, 0 when none.
+unsigned long UidValidityOf(const IMAPParser::response& response) {
+  const auto* code = ResponseCode(response, IMAPParser::resp_text_code::UIDVALIDITY);
+  return code != nullptr && code->nz_number() != nullptr ? code->nz_number()->value() : 0;
+}
+
+bool IsHandledKeyword(const IMAPParser::flag& flag) {
+  return flag.type() == IMAPParser::flag::KEYWORD_OR_EXTENSION && flag.flag_keyword() != nullptr &&
+         EqualsIgnoreCase(flag.flag_keyword()->value(), kImapHandledKeyword);
 }
 
 // Whether a SELECT answer lets this session store kImapHandledKeyword: its
 // PERMANENTFLAGS name the keyword or allow new ones ("\*").
 bool KeepsHandledKeyword(const IMAPParser::response& response) {
-  for (const auto* data : response.continue_req_or_response_data()) {
-    const auto* responseData = data->response_data();
-    if (responseData == nullptr || responseData->resp_cond_state() == nullptr) continue;
-    const auto* code = responseData->resp_cond_state()->resp_text()->resp_text_code();
-    if (code == nullptr || code->type() != IMAPParser::resp_text_code::PERMANENTFLAGS ||
-        code->flag_list() == nullptr) {
-      continue;
-    }
-    for (const auto* flag : code->flag_list()->flags()) {
-      if (flag->type() == IMAPParser::flag::STAR) return true;
-      if (flag->type() == IMAPParser::flag::KEYWORD_OR_EXTENSION && flag->flag_keyword() &&
-          EqualsIgnoreCase(flag->flag_keyword()->value(), kImapHandledKeyword)) {
-        return true;
-      }
-    }
+  const auto* code = ResponseCode(response, IMAPParser::resp_text_code::PERMANENTFLAGS);
+  if (code == nullptr || code->flag_list() == nullptr) return false;
+  for (const auto* flag : code->flag_list()->flags()) {
+    if (flag->type() == IMAPParser::flag::STAR || IsHandledKeyword(*flag)) return true;
   }
   return false;
 }
@@ -98,10 +97,7 @@ std::vector<ImapMessageInfo> MessagesOf(const IMAPParser::response& response) {
           if (item->flag_list() == nullptr) break;
           for (const auto* flag : item->flag_list()->flags()) {
             if (flag->type() == IMAPParser::flag::DELETED) message.deleted = true;
-            if (flag->type() == IMAPParser::flag::KEYWORD_OR_EXTENSION && flag->flag_keyword() &&
-                EqualsIgnoreCase(flag->flag_keyword()->value(), kImapHandledKeyword)) {
-              message.flaggedByTollbook = true;
-            }
+            if (IsHandledKeyword(*flag)) message.flaggedByTollbook = true;
           }
           break;
         case IMAPParser::msg_att_item::BODY_STRUCTURE:
@@ -177,14 +173,14 @@ class ImapMessageCollection : public MessageCollection {
   void CommitDeletions() override {
     if (pending_.empty()) return;
     try {
-      auto status = store_->getFolder(path_)->getStatus();
-      auto imapStatus = std::dynamic_pointer_cast<vmime::net::imap::IMAPFolderStatus>(status);
-      if (imapStatus && imapStatus->getUIDValidity() != uidValidity_) {
+      auto connection = StoreConnection();
+      const auto selected = RunCommand(connection, "SELECT " + mailbox_);
+      const unsigned long uidValidity = UidValidityOf(*selected);
+      if (uidValidity != 0 && uidValidity != uidValidity_) {
         throw MessageError("cannot delete the handled messages of " + where_ +
                            ": the folder was re-created during the run (UIDVALIDITY changed)");
       }
-      auto connection = StoreConnection();
-      const std::string flags = KeepsHandledKeyword(*RunCommand(connection, "SELECT " + mailbox_))
+      const std::string flags = KeepsHandledKeyword(*selected)
                                     ? "(\\Deleted " + std::string(kImapHandledKeyword) + ")"
                                     : "(\\Deleted)";
       for (std::size_t from = 0; from < pending_.size(); from += kUidsPerCommand) {

@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "accounting/merge.h"
-#include "accounting/output_file.h"
+#include "base/output_file.h"
 #include "accounting/progress.h"
 #include "accounting/run_state.h"
 #include "accounting/summary.h"

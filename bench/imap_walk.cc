@@ -17,9 +17,9 @@
 #include <vmime/vmime.hpp>
 
 #include "accounting/run_state.h"
-#include "mail/imap_connection.h"
-#include "mail/imap_url.h"
-#include "mail/netrc.h"
+#include "mail/imap/connection.h"
+#include "mail/imap/url.h"
+#include "mail/imap/netrc.h"
 #include "mail/session_factory.h"
 #include "run/processing_run.h"
 

@@ -8,8 +8,8 @@ build=${1:-build}
 work=$(mktemp -d)
 chmod 755 "$work"  # the mail processes (nobody, under root) must reach their homes in it
 trap 'scripts/test-dovecot stop "$work/server"; rm -rf "$work"' EXIT
-"$build/src/cli/tollbook-sample" "$work/small" --messages 2000 --no-other-folders >/dev/null
-"$build/src/cli/tollbook-sample" "$work/large" --messages 2000 --large-part 300000 --seed 2 --no-other-folders >/dev/null
+"$build/src/sample/tollbook-sample" "$work/small" --messages 2000 --no-other-folders >/dev/null
+"$build/src/sample/tollbook-sample" "$work/large" --messages 2000 --large-part 300000 --seed 2 --no-other-folders >/dev/null
 read -r _ imaps < <(scripts/test-dovecot start "$work/server" small:pw large:pw)
 scripts/test-dovecot fill "$work/server" small "$work/small"
 scripts/test-dovecot fill "$work/server" large "$work/large"

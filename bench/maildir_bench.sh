@@ -6,14 +6,14 @@
 # "acct" parts concatenated). Every run starts from a fresh, synced copy of
 # the folder; each case is timed in every round and the best round counts.
 #
-#   bench/maildir_bench.sh BIN_DIR WORK_DIR [ROUNDS] [MUNPACK_MESSAGES]
+#   bench/maildir_bench.sh BUILD_DIR WORK_DIR [ROUNDS] [MUNPACK_MESSAGES]
 #
-# BIN_DIR holds tollbook-cli and tollbook-sample. MUNPACK_MESSAGES (default:
-# all) limits the munpack loop to the first messages; its time is then scaled
-# to the whole folder and the line says so.
+# BUILD_DIR is a build folder (src/cli/tollbook-cli, src/sample/tollbook-sample).
+# MUNPACK_MESSAGES (default: all) limits the munpack loop to the first
+# messages; its time is then scaled to the whole folder and the line says so.
 set -euo pipefail
 
-bin=$1
+build=$1
 work=$2
 rounds=${3:-3}
 munpack_limit=${4:-0}
@@ -21,7 +21,7 @@ messages=10000
 
 rm -rf "$work"
 mkdir -p "$work"
-"$bin/tollbook-sample" "$work/mail" --messages "$messages" --no-other-folders >"$work/sample.txt"
+"$build/src/sample/tollbook-sample" "$work/mail" --messages "$messages" --no-other-folders >"$work/sample.txt"
 folder="$work/mail/.Accounting"
 
 # Seconds since the epoch, to the microsecond.
@@ -43,7 +43,7 @@ fresh_copy() {
 }
 
 run_cli() {
-  "$bin/tollbook-cli" --mailbox "$run/mail" --folder Accounting \
+  "$build/src/cli/tollbook-cli" --mailbox "$run/mail" --folder Accounting \
     --output "$run/out" --summary "$@" >"$work/cli.txt"
 }
 

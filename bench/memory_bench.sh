@@ -21,7 +21,7 @@ peak_kb() {  # command...: runs it, prints its peak resident set in kB
 
 engine_kb=$(peak_kb "$build/bench/tollbook-bench-engine" --once --users 100000 --dir "$work/engine")
 
-"$build/src/cli/tollbook-sample" "$work/mail" --messages 9600 --accounting-share 1 \
+"$build/src/sample/tollbook-sample" "$work/mail" --messages 9600 --accounting-share 1 \
   --no-other-folders >"$work/sample.txt"
 records=$(sed -n 's/.*(\([0-9]*\) lines).*/\1/p' "$work/sample.txt")
 cli_kb=$(peak_kb "$build/src/cli/tollbook-cli" --mailbox "$work/mail" --folder Accounting \

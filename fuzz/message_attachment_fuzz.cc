@@ -20,12 +20,12 @@
 #include <vmime/exception.hpp>
 #include <vmime/utility/outputStreamStringAdapter.hpp>
 
-#include "accounting/text.h"
+#include "base/text.h"
 #include "fuzz_support.h"
 #include "mail/mail_source.h"
-#include "mail/mime_attachment.h"
-#include "mail/mime_file_stream.h"
-#include "mail/mime_scan.h"
+#include "mail/mime/attachment.h"
+#include "mail/mime/file_stream.h"
+#include "mail/mime/scan.h"
 #include "mail/vmime_init.h"
 
 using namespace tollbook;

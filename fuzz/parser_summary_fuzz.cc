@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-#include "accounting/errors.h"
+#include "base/errors.h"
 #include "accounting/merge.h"
 #include "accounting/number_text.h"
 #include "accounting/record_parser.h"

@@ -1,7 +1,7 @@
 #include "accounting/number_text.h"
 #include "accounting/summary.h"
 #include "accounting/summary_common.h"
-#include "accounting/text.h"
+#include "base/text.h"
 
 namespace tollbook {
 

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "accounting/errors.h"
+#include "base/errors.h"
 
 namespace tollbook {
 

@@ -2,7 +2,7 @@
 
 #include "accounting/line_reader.h"
 #include "accounting/record_parser.h"
-#include "accounting/text.h"
+#include "base/text.h"
 
 namespace tollbook {
 

@@ -1,6 +1,6 @@
 #include "accounting/summary_common.h"
 
-#include "accounting/errors.h"
+#include "base/errors.h"
 #include "accounting/number_text.h"
 #include "accounting/summary.h"
 

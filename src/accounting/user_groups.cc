@@ -1,6 +1,6 @@
 #include "accounting/user_groups.h"
 
-#include "accounting/text.h"
+#include "base/text.h"
 
 namespace tollbook {
 namespace {

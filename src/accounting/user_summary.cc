@@ -2,11 +2,11 @@
 #include <cmath>
 #include <string_view>
 
-#include "accounting/errors.h"
+#include "base/errors.h"
 #include "accounting/number_text.h"
 #include "accounting/summary.h"
 #include "accounting/summary_common.h"
-#include "accounting/text.h"
+#include "base/text.h"
 #include "accounting/user_groups.h"
 
 namespace tollbook {

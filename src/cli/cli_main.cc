@@ -11,6 +11,7 @@
 #include "accounting/run_state.h"
 #include "cli/cli_options.h"
 #include "cli/terminal_front_end.h"
+#include "run/output_paths.h"
 #include "run/processing_run.h"
 #include "run/start_up.h"
 
@@ -68,7 +69,9 @@ int Main(int argc, char** argv) {
     return kCompleted;
   }
 
-  // Start-up: the error route covers the session and the log-in.
+  // Start-up: the error route covers the session and the log-in, whatever the
+  // grade of the failure (a refused log-in, an unreachable server, a netrc
+  // that cannot be read): the program cannot go on without an account.
   OpenedAccount opened;
   try {
     opened = OpenAccount(options.mailbox.value_or(""));

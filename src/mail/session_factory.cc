@@ -2,6 +2,9 @@
 
 #include <cstdlib>
 
+#include "mail/imap/imap.h"
+#include "mail/maildir/maildir.h"
+
 namespace tollbook::mail {
 
 std::string DefaultMailboxLocation() {

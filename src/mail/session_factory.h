@@ -19,8 +19,4 @@ std::string DefaultMailboxLocation();
 // use (an unknown scheme).
 std::unique_ptr<Session> CreateSession(std::string_view location);
 
-// Implemented by the Maildir and IMAP sources.
-std::unique_ptr<Session> CreateMaildirSession(std::string path);
-std::unique_ptr<Session> CreateImapSession(std::string_view url);
-
 }  // namespace tollbook::mail

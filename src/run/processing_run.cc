@@ -1,60 +1,18 @@
 #include "run/processing_run.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <filesystem>
 #include <optional>
 
-#include "accounting/errors.h"
 #include "accounting/merge.h"
-#include "accounting/number_text.h"
-#include "accounting/output_file.h"
 #include "accounting/summary.h"
-#include "accounting/text.h"
-#include "run/fault_injection.h"
+#include "base/errors.h"
+#include "base/fault_point.h"
+#include "base/file_system.h"
+#include "base/output_file.h"
+#include "base/text.h"
+#include "run/output_paths.h"
 
 namespace tollbook {
 namespace {
-
-// True when a and b name the same file, whether or not it exists yet.
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
-  if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0) {
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-  }
-  std::error_code ec;
-  const auto ca = std::filesystem::weakly_canonical(std::filesystem::absolute(a, ec), ec);
-  const auto cb = std::filesystem::weakly_canonical(std::filesystem::absolute(b, ec), ec);
-  return ca == cb;
-}
-
-// Flushes every file of the file system that holds folder (the scratch files).
-void SyncFileSystemOf(const std::string& folder) {
-  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) throw FileError("cannot open", folder, errno);
-  int rc = ::syncfs(fd);
-  int error = errno;
-  ::close(fd);
-  if (rc != 0) throw FileError("cannot sync", folder, error);
-}
-
-// Throws when path no longer names the file open as fd (removed, renamed or
-// replaced since it was opened): lines synced there would be lost with it.
-void CheckStillInPlace(const std::string& path, int fd) {
-  struct stat open {}, named {};
-  if (::fstat(fd, &open) != 0) throw FileError("cannot check", path, errno);
-  if (::stat(path.c_str(), &named) != 0 || open.st_dev != named.st_dev ||
-      open.st_ino != named.st_ino) {
-    throw Failure(path + " was removed or replaced during the run");
-  }
-}
-
-void RemoveScratchFile(const std::string& path) {
-  if (::unlink(path.c_str()) != 0) throw FileError("cannot delete", path, errno);
-}
 
 // Restores the front end whatever way the run ends.
 class FrontEndGuard {
@@ -174,7 +132,7 @@ void Run::Walk(mail::MessageCollection& messages) {
       if (++pendingDeletions_ >= kDeletionBatch) CommitDeletions(messages);
     }
     if (settings_.cleanupTempFiles) {
-      RemoveScratchFile(state_.AccountingFilePath);
+      RemoveFile(state_.AccountingFilePath);
       FaultPoint("cleanup");
     }
 
@@ -214,26 +172,17 @@ void Run::WriteSummary() {
 
 }  // namespace
 
-std::string ScratchFilePath(const std::string& outputFolder, bool folderEndsInSeparator,
-                            std::int64_t n) {
-  std::string path = outputFolder;
-  path += folderEndsInSeparator ? "acct" : "/acct";
-  AppendNumberText(path, n);
-  return path;
-}
-
-std::string OutputFilePath(const std::string& folder, std::string_view name) {
-  std::string path = folder;
-  if (path.empty() || path.back() != '/') path += '/';
-  path += name;
-  return path;
-}
-
 RunOutcome RunProcessing(RunState& state, mail::Account& account, RunFrontEnd& frontEnd,
                          RunCounts* counts) {
   std::string failure;
   {
     Run run(state, account, frontEnd);
+    // Every grade of failure ends the run at the step where it happened: a bad
+    // message (MessageError), a broken connection (ConnectionError) and a file
+    // that cannot be written (Failure) alike. Going on past a bad message
+    // would leave the outputs without its lines while the run reports success,
+    // and nothing is retried, so the grades differ only in their text, which
+    // names the step and the cause.
     try {
       run.Execute();
     } catch (const std::exception& e) {

@@ -5,8 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <string_view>
 
 #include "accounting/run_state.h"
 #include "mail/mail_source.h"
@@ -35,14 +33,5 @@ struct RunCounts {
 // after the lines of their accounting files are synced to disk.
 RunOutcome RunProcessing(RunState& state, mail::Account& account, RunFrontEnd& frontEnd,
                          RunCounts* counts = nullptr);
-
-// The scratch file of the n-th accounting attachment: the output folder, "/"
-// unless the folder already ends in it, "acct", a blank and n.
-std::string ScratchFilePath(const std::string& outputFolder, bool folderEndsInSeparator,
-                            std::int64_t n);
-
-// The output path rule: folder followed by name, with a "/" between them unless
-// folder ends in one.
-std::string OutputFilePath(const std::string& folder, std::string_view name);
 
 }  // namespace tollbook

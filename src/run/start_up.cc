@@ -1,6 +1,6 @@
 #include "run/start_up.h"
 
-#include "accounting/text.h"
+#include "base/text.h"
 #include "mail/session_factory.h"
 
 namespace tollbook {

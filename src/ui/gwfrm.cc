@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "run/output_paths.h"
 #include "run/processing_run.h"
 #include "ui/directory_view.h"
 #include "ui/drive_list.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "accounting/errors.h"
+#include "base/errors.h"
 #include "support/test_support.h"
 
 namespace tollbook {

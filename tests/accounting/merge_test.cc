@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "accounting/line_reader.h"
-#include "accounting/output_file.h"
+#include "base/output_file.h"
 #include "support/test_support.h"
 
 namespace tollbook {

@@ -10,8 +10,8 @@
 #include <optional>
 
 #include "accounting/run_state.h"
-#include "mail/memory_source.h"
-#include "mail/sample_mailbox.h"
+#include "support/memory_source.h"
+#include "sample/sample_mailbox.h"
 #include "mail/session_factory.h"
 #include "run/processing_run.h"
 #include "support/run_program.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "mail/memory_source.h"
+#include "support/memory_source.h"
 #include "run/front_end.h"
 #include "support/test_support.h"
 

@@ -11,7 +11,7 @@
 
 #include "hardening/crash_harness.h"
 #include "hardening/hardening_support.h"
-#include "mail/session_factory.h"
+#include "mail/maildir/maildir.h"
 #include "run/processing_run.h"
 
 namespace tollbook::testing {

@@ -1,3 +1,4 @@
+#include "run/output_paths.h"
 #include "run/processing_run.h"
 
 #include <gtest/gtest.h>
@@ -6,7 +7,7 @@
 #include <vector>
 
 #include "accounting/merge.h"
-#include "mail/memory_source.h"
+#include "support/memory_source.h"
 #include "support/test_support.h"
 
 namespace tollbook {

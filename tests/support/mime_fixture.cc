@@ -1,6 +1,6 @@
 #include "support/mime_fixture.h"
 
-#include "mail/maildir_writer.h"
+#include "sample/maildir_writer.h"
 #include "support/test_support.h"
 
 namespace tollbook::testing {

@@ -9,7 +9,7 @@
 #include <QProcess>
 #include <QTimer>
 
-#include "mail/sample_mailbox.h"
+#include "sample/sample_mailbox.h"
 #include "ui/app.h"
 #include "ui_test_support.h"
 

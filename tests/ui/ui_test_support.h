@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "mail/memory_source.h"
+#include "support/memory_source.h"
 #include "support/test_support.h"
 #include "ui/gwfrm.h"
 #include "ui/message_boxes.h"

@@ -10,7 +10,7 @@
 #include <QTest>
 
 #include "accounting/merge.h"
-#include "mail/sample_mailbox.h"
+#include "sample/sample_mailbox.h"
 #include "ui/directory_view.h"
 #include "ui_test_support.h"
 

@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "mail/imap/dovecot_server.h"
-#include "mail/sample_mailbox.h"
+#include "sample/sample_mailbox.h"
 #include "support/run_program.h"
 #include "support/test_support.h"
 

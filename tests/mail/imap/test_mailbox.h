@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "mail/memory_source.h"
+#include "support/memory_source.h"
 
 namespace tollbook::testing {
 

@@ -1,0 +1,15 @@
+// Deterministic kill points for the crash-safety tests. FaultPoint("save")
+// kills the process with SIGKILL when the environment variable
+// TOLLBOOK_KILL_AT names that point and its count ("save:3" kills at the third
+// "save"). Only programs linked with the armed fault points
+// (tollbook_fault_points_armed, as the test-only tollbook-cli-faults is) do
+// so; everything else links the off variant, where it does nothing.
+#pragma once
+
+#include <string_view>
+
+namespace tollbook {
+
+void FaultPoint(std::string_view point);
+
+}  // namespace tollbook

@@ -1,0 +1,217 @@
+#include "mail/imap/message.h"
+
+#include <vmime/attachmentHelper.hpp>
+#include <vmime/bodyPartAttachment.hpp>
+#include <vmime/vmime.hpp>
+
+#include "base/errors.h"
+#include "base/text.h"
+#include "mail/imap/errors.h"
+#include "mail/mime/attachment.h"
+
+namespace tollbook::mail {
+namespace {
+
+
+// Encodings whose decoded form is the raw text itself.
+bool IsIdentityEncoding(const vmime::encoding& encoding) {
+  const std::string name = encoding.getName();
+  return name == vmime::encodingTypes::SEVEN_BIT || name == vmime::encodingTypes::EIGHT_BIT ||
+         name == vmime::encodingTypes::BINARY;
+}
+
+vmime::encoding EncodingOf(const vmime::header& header) {
+  auto field = header.findField(vmime::fields::CONTENT_TRANSFER_ENCODING);
+  if (!field) return vmime::encoding(vmime::encodingTypes::SEVEN_BIT);
+  return *field->getValue<vmime::encoding>();
+}
+
+// Depth first, as vmime's attachment search goes through a parsed message:
+// a part is an attachment by vmime's rules, or its sub-parts are searched
+// when it is a multipart. probe holds part's header. Asks fetchHeader for
+// one MIME header per part it visits.
+std::optional<ImapFirstAttachment> FindFirst(const std::string& uid, const ImapRawHeaderFetcher& fetchHeader,
+                                             const std::shared_ptr<vmime::net::messagePart>& part,
+                                             const std::shared_ptr<vmime::bodyPart>& probe, std::string rawHeader,
+                                             const std::string& section, bool isRoot) {
+  auto parent = std::make_shared<vmime::bodyPart>();
+  if (!isRoot) parent->getBody()->appendPart(probe);
+  if (vmime::attachmentHelper::isBodyPartAnAttachment(probe)) {
+    // The probe itself is kept, its header parsed from rawHeader (the
+    // top-level fields for the root), so the name is read from it as parsed.
+    if (!isRoot) parent->getBody()->removePart(probe);
+    if (isRoot) {
+      std::string raw = fetchHeader(uid, "");
+      if (raw != rawHeader) {
+        probe->getHeader()->parse(raw);
+        rawHeader = std::move(raw);
+      }
+    }
+    return ImapFirstAttachment{part, section, probe, std::move(rawHeader)};
+  }
+  if (part->getType().getType() != vmime::mediaTypes::MULTIPART) return std::nullopt;
+  auto children = part->getStructure();
+  for (std::size_t i = 0, n = children->getPartCount(); i < n; ++i) {
+    auto child = children->getPartAt(i);
+    const std::string childSection = (section.empty() ? "" : section + ".") + std::to_string(i + 1);
+    std::string raw = fetchHeader(uid, childSection);
+    auto childProbe = std::make_shared<vmime::bodyPart>();
+    childProbe->getHeader()->parse(raw);
+    if (auto found = FindFirst(uid, fetchHeader, child, childProbe, std::move(raw), childSection, false)) {
+      return found;
+    }
+  }
+  return std::nullopt;
+}
+
+class ImapAttachment : public Attachment {
+ public:
+  ImapAttachment(std::string uid, ImapFirstAttachment found, std::string where,
+                 std::shared_ptr<ImapDecodeBuffer> buffer, ImapBodyFetcher prefetchedBody,
+                 ImapBodyStreamer streamBody)
+      : uid_(std::move(uid)), probe_(std::move(found.probe)), rawHeader_(std::move(found.rawHeader)),
+        section_(std::move(found.section)), where_(std::move(where)), buffer_(std::move(buffer)),
+        prefetchedBody_(std::move(prefetchedBody)), streamBody_(std::move(streamBody)) {}
+
+  std::string DisplayName() override {
+    try {
+      return HeaderAttachmentName(*probe_->getHeader(), [this](std::size_t offset, std::size_t length) {
+        return offset + length <= rawHeader_.size() ? rawHeader_.substr(offset, length) : std::string();
+      });
+    } catch (...) {
+      RethrowAsMailError(ImapStage::kSession, "reading the attachment name of " + where_);
+    }
+  }
+
+ protected:
+  void WriteContent(std::ostream& out) override {
+    try {
+      const vmime::encoding encoding = EncodingOf(*probe_->getHeader());
+      if (auto body = prefetchedBody_(uid_, section_)) {
+        vmime::utility::outputStreamAdapter adapter(out);
+        if (IsIdentityEncoding(encoding)) {
+          adapter.write(body->data(), body->size());
+        } else {
+          vmime::utility::inputStreamStringAdapter in(*body);
+          encoding.getEncoder()->decode(in, adapter);
+        }
+        adapter.flush();
+        return;
+      }
+      // The raw body streams straight from the server's literal.
+      if (IsIdentityEncoding(encoding)) {
+        vmime::utility::outputStreamAdapter adapter(out);
+        streamBody_(uid_, section_, adapter);
+        adapter.flush();
+        return;
+      }
+      auto decoder = encoding.getEncoder();  // throws for an unknown encoding
+      streamBody_(uid_, section_, buffer_->Writer());
+      vmime::utility::outputStreamAdapter adapter(out);
+      decoder->decode(buffer_->Reader(), adapter);
+      adapter.flush();
+    } catch (...) {
+      RethrowAsMailError(ImapStage::kSession, "saving the attachment of " + where_);
+    }
+  }
+
+ private:
+  std::string uid_;
+  std::shared_ptr<const vmime::bodyPart> probe_;
+  std::string rawHeader_;
+  std::string section_;
+  std::string where_;
+  std::shared_ptr<ImapDecodeBuffer> buffer_;
+  ImapBodyFetcher prefetchedBody_;
+  ImapBodyStreamer streamBody_;
+};
+
+// Holds at most the first attachment: the walk looks no further, since
+// nothing but the first attachment is ever used.
+class ImapAttachments : public AttachmentCollection {
+ public:
+  ImapAttachments(std::unique_ptr<Attachment> first, std::string where)
+      : first_(std::move(first)), where_(std::move(where)) {}
+  int Count() override { return first_ ? 1 : 0; }
+  std::unique_ptr<Attachment> Item(int index) override {
+    if (index != 1 || !first_) {
+      throw MessageError(where_ + ": no attachment " + std::to_string(index) +
+                         " (only the first attachment is read)");
+    }
+    return std::move(first_);
+  }
+
+ private:
+  std::unique_ptr<Attachment> first_;
+  std::string where_;
+};
+
+class ImapMessage : public Message {
+ public:
+  ImapMessage(std::string uid, std::string where, ImapFirstFinder findFirst,
+              std::function<void(const std::string&)> markDeleted, std::shared_ptr<ImapDecodeBuffer> buffer,
+              ImapBodyFetcher prefetchedBody, ImapBodyStreamer streamBody)
+      : uid_(std::move(uid)), findFirst_(std::move(findFirst)), markDeleted_(std::move(markDeleted)),
+        buffer_(std::move(buffer)), prefetchedBody_(std::move(prefetchedBody)),
+        streamBody_(std::move(streamBody)) {
+    describe_ = "UID " + uid_ + " in " + where;
+  }
+
+  void SetConvertAttachments(bool) override {}  // attachments are always decoded
+
+  std::unique_ptr<AttachmentCollection> Attachments() override {
+    try {
+      std::unique_ptr<Attachment> first;
+      if (auto found = findFirst_()) {
+        first = std::make_unique<ImapAttachment>(uid_, std::move(*found), describe_, buffer_, prefetchedBody_,
+                                                 streamBody_);
+      }
+      return std::make_unique<ImapAttachments>(std::move(first), describe_);
+    } catch (...) {
+      RethrowAsMailError(ImapStage::kSession, "reading the parts of " + describe_);
+    }
+  }
+
+  void Delete() override { markDeleted_(uid_); }
+  std::string Describe() override { return describe_; }
+
+ private:
+  std::string uid_;
+  ImapFirstFinder findFirst_;
+  std::function<void(const std::string&)> markDeleted_;
+  std::shared_ptr<ImapDecodeBuffer> buffer_;
+  ImapBodyFetcher prefetchedBody_;
+  ImapBodyStreamer streamBody_;
+  std::string describe_;
+};
+
+}  // namespace
+
+std::optional<ImapFirstAttachment> FindImapFirstAttachment(const ImapMessageInfo& message,
+                                                           const ImapRawHeaderFetcher& fetchHeader) {
+  if (!message.structure) throw vmime::exceptions::unfetched_object();
+  if (message.structure->getPartCount() == 0) return std::nullopt;
+  auto probe = std::make_shared<vmime::bodyPart>();
+  std::string raw = message.topLevelFields.value_or("");
+  probe->getHeader()->parse(raw);
+  return FindFirst(message.uid, fetchHeader, message.structure->getPartAt(0), probe, std::move(raw), "",
+                   /*isRoot=*/true);
+}
+
+const std::vector<std::string>& ImapTopLevelFields() {
+  static const std::vector<std::string> fields = {
+      vmime::fields::CONTENT_TYPE, vmime::fields::CONTENT_DISPOSITION, vmime::fields::CONTENT_ID,
+      vmime::fields::CONTENT_LOCATION, vmime::fields::CONTENT_TRANSFER_ENCODING};
+  return fields;
+}
+
+std::unique_ptr<Message> MakeImapMessage(std::string uid, std::string where, ImapFirstFinder findFirst,
+                                         std::function<void(const std::string& uid)> markDeleted,
+                                         std::shared_ptr<ImapDecodeBuffer> decodeBuffer,
+                                         ImapBodyFetcher prefetchedBody, ImapBodyStreamer streamBody) {
+  return std::make_unique<ImapMessage>(std::move(uid), std::move(where), std::move(findFirst),
+                                       std::move(markDeleted), std::move(decodeBuffer), std::move(prefetchedBody),
+                                       std::move(streamBody));
+}
+
+}  // namespace tollbook::mail

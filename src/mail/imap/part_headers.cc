@@ -1,0 +1,174 @@
+#include "mail/imap/part_headers.h"
+
+#include <algorithm>
+#include <map>
+#include <vmime/net/imap/IMAPMessagePart.hpp>
+#include <vmime/net/imap/IMAPParser.hpp>
+#include <vmime/vmime.hpp>
+
+#include "mail/imap/command.h"
+#include "mail/imap/message.h"
+#include "mail/mail_source.h"
+
+namespace tollbook::mail {
+namespace {
+
+using vmime::net::imap::IMAPParser;
+
+// Headers fetched ahead for each message of a chunk: enough for a body and
+// an attachment or two.
+constexpr std::size_t kFirstSpan = 4;
+// The most headers one follow-up fetch of a single message asks for.
+constexpr std::size_t kMaxSpan = 256;
+
+// Appends the sections below part, depth first, in the order the walk
+// visits them: a part, then its sub-parts when it is a multipart.
+void AppendSections(const vmime::net::messagePart& part, const std::string& prefix,
+                    std::vector<std::string>& order) {
+  auto children = part.getStructure();
+  if (!children) return;
+  for (std::size_t i = 0, n = children->getPartCount(); i < n; ++i) {
+    auto child = children->getPartAt(i);
+    std::string section = prefix + std::to_string(i + 1);
+    order.push_back(section);
+    if (child->getType().getType() == vmime::mediaTypes::MULTIPART) {
+      AppendSections(*child, section + ".", order);
+    }
+  }
+}
+
+// The section a BODY[...] item of a FETCH answer names, spelt as asked.
+bool SectionName(const IMAPParser::section* section, std::string& name) {
+  if (section == nullptr) return false;
+  name.clear();
+  for (const unsigned int number : section->nz_numbers()) {
+    if (!name.empty()) name += '.';
+    name += std::to_string(number);
+  }
+  const auto* text = name.empty() ? section->section_text1() : section->section_text2();
+  if (text == nullptr) return !name.empty();
+  if (text->type() == IMAPParser::section_text::MIME) {
+    name += ".MIME";
+    return true;
+  }
+  if (name.empty() && text->type() == IMAPParser::section_text::HEADER_FIELDS) {
+    name = "HEADER.FIELDS";
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string ImapUidSetText(const std::vector<unsigned long>& uids) {
+  std::string text;
+  for (std::size_t i = 0; i < uids.size();) {
+    std::size_t j = i;
+    while (j + 1 < uids.size() && uids[j + 1] == uids[j] + 1) ++j;
+    if (!text.empty()) text += ',';
+    text += std::to_string(uids[i]);
+    if (j > i) text += ':' + std::to_string(uids[j]);
+    i = j + 1;
+  }
+  return text;
+}
+
+ImapPartHeaders::ImapPartHeaders(ConnectionSource connection, std::string where)
+    : connection_(std::move(connection)), where_(std::move(where)) {
+  std::string fields;
+  for (const auto& field : ImapTopLevelFields()) fields += (fields.empty() ? "" : " ") + field;
+  topLevelItem_ = "BODY.PEEK[HEADER.FIELDS (" + fields + ")]";
+}
+
+void ImapPartHeaders::Load(const std::vector<ImapMessageInfo>& chunk) {
+  plans_.clear();
+  held_.clear();
+  // Messages whose first sections are the same, fetched together.
+  std::map<std::vector<std::string>, std::vector<unsigned long>> groups;
+  for (const auto& message : chunk) {
+    if (message.topLevelFields) held_[Key(message.uid, "")] = *message.topLevelFields;
+    if (!message.structure || message.structure->getPartCount() == 0) continue;
+    Plan plan;
+    auto root = message.structure->getPartAt(0);
+    if (root->getType().getType() != vmime::mediaTypes::MULTIPART) continue;
+    AppendSections(*root, "", plan.order);
+    plan.fetched = std::min(kFirstSpan, plan.order.size());
+    plan.span = plan.fetched;
+    if (plan.fetched > 0) {
+      groups[std::vector<std::string>(plan.order.begin(), plan.order.begin() + plan.fetched)].push_back(
+          std::stoul(message.uid));
+    }
+    plans_.emplace(message.uid, std::move(plan));
+  }
+  for (auto& [sections, uids] : groups) {
+    std::sort(uids.begin(), uids.end());
+    Fetch(uids, sections);
+  }
+}
+
+const std::string& ImapPartHeaders::Get(const std::string& uid, const std::string& section) {
+  auto found = held_.find(Key(uid, section));
+  if (found == held_.end()) {
+    std::vector<std::string> sections{section};
+    auto plan = plans_.find(uid);
+    if (plan != plans_.end()) {
+      auto& order = plan->second.order;
+      const auto at = std::find(order.begin(), order.end(), section);
+      if (at != order.end() && static_cast<std::size_t>(at - order.begin()) >= plan->second.fetched) {
+        plan->second.span = std::min(kMaxSpan, std::max<std::size_t>(1, plan->second.span * 2));
+        const auto end = at + std::min<std::size_t>(plan->second.span, order.end() - at);
+        sections.assign(at, end);
+        plan->second.fetched = end - order.begin();
+      }
+    }
+    Fetch({std::stoul(uid)}, sections);
+    found = held_.find(Key(uid, section));
+    if (found == held_.end()) {
+      throw MessageError("reading part " + (section.empty() ? "0" : section) + " of UID " + uid + " in " +
+                         where_ + ": the server sent no header");
+    }
+  }
+  return found->second;
+}
+
+void ImapPartHeaders::Fetch(const std::vector<unsigned long>& uids, const std::vector<std::string>& sections) {
+  std::string items;
+  for (const auto& section : sections) {
+    if (!items.empty()) items += ' ';
+    items += section.empty() ? topLevelItem_ : "BODY.PEEK[" + section + ".MIME]";
+  }
+  ImapFetchSections(*connection_(), uids, items,
+                    [this](const std::string& uid, const std::string& section, const std::string& text) {
+                      held_[uid + ' ' + section] = text;
+                    });
+}
+
+void ImapFetchSections(vmime::net::imap::IMAPConnection& connection, const std::vector<unsigned long>& uids,
+                       const std::string& items,
+                       const std::function<void(const std::string& uid, const std::string& section,
+                                                const std::string& text)>& store) {
+  auto response = RunImapCommand(connection, "UID FETCH " + ImapUidSetText(uids) + " (UID " + items + ")",
+                                 "UID FETCH");
+  std::string name;
+  for (const auto* data : response->continue_req_or_response_data()) {
+    const auto* responseData = data->response_data();
+    if (responseData == nullptr || responseData->message_data() == nullptr) continue;
+    const auto* attributes = responseData->message_data()->msg_att();
+    if (attributes == nullptr) continue;
+    std::string uid;
+    for (const auto* item : attributes->items()) {
+      if (item->type() == IMAPParser::msg_att_item::UID && item->unique_id() != nullptr) {
+        uid = std::to_string(item->unique_id()->value());
+      }
+    }
+    if (uid.empty()) continue;
+    for (const auto* item : attributes->items()) {
+      if (item->type() == IMAPParser::msg_att_item::BODY_SECTION && item->nstring() != nullptr &&
+          SectionName(item->section(), name)) {
+        store(uid, name, item->nstring()->value());
+      }
+    }
+  }
+}
+
+}  // namespace tollbook::mail

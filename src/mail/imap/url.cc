@@ -1,0 +1,165 @@
+#include "mail/imap/url.h"
+
+#include <charconv>
+
+#include "mail/mail_source.h"
+#include "mail/imap/netrc.h"
+
+namespace tollbook::mail {
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Decodes %XX escapes; what names the part for the error message.
+std::string PercentDecode(std::string_view text, const std::string& shown, const char* what) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      out += text[i];
+      continue;
+    }
+    const int hi = i + 2 < text.size() ? HexValue(text[i + 1]) : -1;
+    const int lo = i + 2 < text.size() ? HexValue(text[i + 2]) : -1;
+    if (hi < 0 || lo < 0) {
+      throw LoginError("bad %-escape in the " + std::string(what) + " of " + shown);
+    }
+    out += static_cast<char>(hi * 16 + lo);
+    i += 2;
+  }
+  return out;
+}
+
+std::string PercentEncodeUser(const std::string& user) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : user) {
+    if (c == '@' || c == ':' || c == '%' || c == '/' || c == '?' || c <= ' ' || c >= 0x7f) {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string ImapUrl::Shown() const {
+  std::string shown = tls == ImapTls::kImplicit ? "imaps://" : "imap://";
+  if (!user.empty()) shown += PercentEncodeUser(user) + "@";
+  shown += host.find(':') != std::string::npos ? "[" + host + "]" : host;
+  shown += ":" + std::to_string(port);
+  if (tls == ImapTls::kStartTlsRequired) shown += "?tls=required";
+  return shown;
+}
+
+ImapUrl ParseImapUrl(std::string_view url) {
+  ImapUrl result;
+  std::string_view rest;
+  if (url.starts_with("imaps://")) {
+    result.tls = ImapTls::kImplicit;
+    result.port = 993;
+    rest = url.substr(8);
+  } else if (url.starts_with("imap://")) {
+    rest = url.substr(7);
+  } else {
+    throw LoginError("not an IMAP location (imap:// or imaps://): " +
+                     std::string(url.substr(0, url.find("://"))));
+  }
+
+  std::string_view query;
+  if (const auto q = rest.find('?'); q != std::string_view::npos) {
+    query = rest.substr(q + 1);
+    rest = rest.substr(0, q);
+  }
+  // The user information ends at the last '@' before the host.
+  std::string_view userInfo;
+  if (const auto at = rest.rfind('@'); at != std::string_view::npos) {
+    userInfo = rest.substr(0, at);
+    rest = rest.substr(at + 1);
+  }
+  if (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
+  if (rest.find('/') != std::string_view::npos) {
+    throw LoginError("an IMAP location names a server, not a folder: " +
+                     std::string(rest.substr(rest.find('/'))) + " is not understood");
+  }
+
+  std::string_view hostPort = rest;
+  std::string_view portText;
+  if (hostPort.starts_with("[")) {
+    const auto close = hostPort.find(']');
+    if (close == std::string_view::npos) throw LoginError("unclosed [ in the host of an IMAP location");
+    result.host = std::string(hostPort.substr(1, close - 1));
+    std::string_view after = hostPort.substr(close + 1);
+    if (!after.empty()) {
+      if (after[0] != ':') throw LoginError("unexpected text after the host of an IMAP location");
+      portText = after.substr(1);
+    }
+  } else {
+    const auto colon = hostPort.find(':');
+    result.host = std::string(hostPort.substr(0, colon));
+    if (colon != std::string_view::npos) portText = hostPort.substr(colon + 1);
+  }
+  if (result.host.empty()) throw LoginError("no host in the IMAP location");
+  if (!portText.empty() || hostPort.ends_with(":")) {
+    int port = 0;
+    const auto [end, ec] = std::from_chars(portText.data(), portText.data() + portText.size(), port);
+    if (ec != std::errc() || end != portText.data() + portText.size() || port < 1 || port > 65535) {
+      throw LoginError("bad port \"" + std::string(portText) + "\" in the IMAP location (1 to 65535)");
+    }
+    result.port = port;
+  }
+
+  const std::string shownHost = result.host;
+  if (!userInfo.empty()) {
+    const auto colon = userInfo.find(':');
+    result.user = PercentDecode(userInfo.substr(0, colon), shownHost, "user name");
+    if (colon != std::string_view::npos) {
+      result.password = PercentDecode(userInfo.substr(colon + 1), shownHost, "password");
+      result.hasPassword = true;
+    }
+  }
+
+  while (!query.empty()) {
+    const auto amp = query.find('&');
+    const std::string_view item = query.substr(0, amp);
+    query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+    if (item == "tls=required") {
+      if (result.tls != ImapTls::kImplicit) result.tls = ImapTls::kStartTlsRequired;
+    } else if (item == "tls=optional" && result.tls != ImapTls::kImplicit) {
+      result.tls = ImapTls::kStartTlsIfOffered;
+    } else if (!item.empty()) {
+      throw LoginError("unknown option \"" + std::string(item) + "\" in the IMAP location " +
+                       result.Shown() + " (known: tls=required)");
+    }
+  }
+  return result;
+}
+
+void CompleteImapCredentials(ImapUrl& url, const std::string& netrcPath) {
+  if (!url.hasPassword) {
+    if (auto entry = LookupNetrc(netrcPath, url.host, url.user)) {
+      if (url.user.empty()) url.user = entry->login;
+      url.password = entry->password;
+      url.hasPassword = !entry->password.empty() || !entry->login.empty();
+    }
+  }
+  if (url.user.empty()) {
+    throw LoginError("no user name for " + url.Shown() + ": give it in the location (imap://USER@" +
+                     url.host + ") or in " + netrcPath);
+  }
+  if (!url.hasPassword) {
+    throw LoginError("no password for " + url.Shown() + ": give it in the location or in " +
+                     netrcPath + " (machine " + url.host + " login " + url.user + " password ...)");
+  }
+}
+
+}  // namespace tollbook::mail

@@ -74,6 +74,7 @@ if [[ $mode == system ]]; then
     fi
   done
   dpkg_root=()
+  query_root=()
   prefix=
 else
   prefix=$work/root
@@ -84,6 +85,7 @@ else
   # The packages of the copied database own no files in the throwaway root.
   (cd "$admin/info" && dpkg-query -W -f='${binary:Package}.list\n' | xargs -d '\n' touch)
   dpkg_root=(--root="$prefix" --log=/dev/null)
+  query_root=(--root="$prefix")
 fi
 installed=1
 dpkg "${dpkg_root[@]}" -i "$cli_deb" "$window_deb"
@@ -117,9 +119,13 @@ bash -c 'source "$1" && complete -p tollbook-cli' _ "$completion" >/dev/null || 
 [[ -s $prefix/usr/share/doc/tollbook-cli/examples/tollbook-collect.timer ]] || fail "no timer example"
 
 # --- Remove ------------------------------------------------------------------
+mapfile -t owned < <(dpkg-query "${query_root[@]}" -L tollbook tollbook-cli)
+((${#owned[@]} > 20)) || fail "dpkg-query -L lists only ${#owned[@]} paths"
 dpkg "${dpkg_root[@]}" --purge tollbook tollbook-cli
 installed=
-left=$(find "$prefix/usr" -mindepth 1 -path '*/share/man' -prune -o -print 2>/dev/null |
-       grep -E 'tollbook' || true)
-[[ -z $left ]] || fail "files left after dpkg --purge: $left"
+for path in "${owned[@]}"; do
+  if [[ -f $prefix$path || -L $prefix$path ]]; then
+    fail "left after dpkg --purge: $prefix$path"
+  fi
+done
 echo "installed, ran and removed tollbook-cli and tollbook ($mode)"

@@ -39,6 +39,8 @@ expect "Archive Archive.2023" --mailbox "$m" --folder Arc
 expect "INBOX" --output "$work/out" --mailbox "$m" --folder IN
 expect "Accounting" --mailbox maildir ":" "$m" --folder Ac
 expect "Accounting" --mailbox = "$m" --folder = Ac
+# shellcheck disable=SC2088
+HOME=$work expect "Accounting" --mailbox "~/Maildir" --folder Ac
 expect "Accounting Archive Archive.2023 Drafts INBOX Sent Trash" --mailbox "$m" --folder ""
 expect "" --folder Ac
 expect "" --mailbox "$work/none" --folder Ac

@@ -20,6 +20,14 @@ namespace {
 
 enum ExitStatus { kCompleted = 0, kRunFailed = 1, kBadUsage = 2, kNoAccount = 3 };
 
+// --version, in the form GNU programs print it.
+constexpr const char* kVersionText =
+    "tollbook-cli (Tollbook) " TOLLBOOK_VERSION "\n"
+    "Copyright (C) 2026 The Tollbook developers\n"
+    "License GPLv3+: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
+    "This is free software: you are free to change and redistribute it.\n"
+    "There is NO WARRANTY, to the extent permitted by law.\n";
+
 int UsageFailure(const std::string& message) {
   PrintError(stderr, message);
   std::fputs("Try 'tollbook-cli --help'.\n", stderr);
@@ -65,7 +73,7 @@ int Main(int argc, char** argv) {
     return kCompleted;
   }
   if (options.version) {
-    std::printf("tollbook-cli %s\n", TOLLBOOK_VERSION);
+    std::fputs(kVersionText, stdout);
     return kCompleted;
   }
 

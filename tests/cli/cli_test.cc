@@ -75,7 +75,12 @@ TEST(Cli, HelpAndVersion) {
   EXPECT_EQ(help.err, "");
   const Result version = RunCli({"--version"});
   EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, "tollbook-cli " TOLLBOOK_VERSION "\n");
+  EXPECT_EQ(version.out,
+            "tollbook-cli (Tollbook) " TOLLBOOK_VERSION "\n"
+            "Copyright (C) 2026 The Tollbook developers\n"
+            "License GPLv3+: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
+            "This is free software: you are free to change and redistribute it.\n"
+            "There is NO WARRANTY, to the extent permitted by law.\n");
 }
 
 TEST(Cli, BadUsageExitsWithTwo) {

@@ -12,6 +12,7 @@
 #include "accounting/merge.h"
 #include "accounting/number_text.h"
 #include "accounting/output_file.h"
+#include "accounting/run_lock.h"
 #include "accounting/summary.h"
 #include "accounting/text.h"
 #include "run/fault_injection.h"
@@ -52,6 +53,34 @@ void CheckStillInPlace(const std::string& path, int fd) {
   }
 }
 
+// Proves that files can be created in folder, as the scratch files will be:
+// creates a file of a unique name there and removes it again.
+void ProbeFolder(const std::string& folder) {
+  std::string name = OutputFilePath(folder, ".tollbook-probe-XXXXXX");
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) throw FileError("cannot create a file in", folder, errno);
+  ::close(fd);
+  if (::unlink(name.c_str()) != 0) throw FileError("cannot delete", name, errno);
+}
+
+// Proves that path can be written without changing it: an existing file is
+// opened for writing (not emptied), a missing one needs a folder this
+// process may create files in.
+void CheckWritable(const std::string& path) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  } while (fd < 0 && errno == EINTR);
+  if (fd >= 0) {
+    ::close(fd);
+    return;
+  }
+  if (errno != ENOENT) throw FileError("cannot open", path + " for writing", errno);
+  if (::faccessat(AT_FDCWD, ParentFolder(path).c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+    throw FileError("cannot create", path, errno);
+  }
+}
+
 void RemoveScratchFile(const std::string& path) {
   if (::unlink(path.c_str()) != 0) throw FileError("cannot delete", path, errno);
 }
@@ -83,8 +112,11 @@ class Run {
   void Execute();
   RunCounts counts;
   std::string step;  // what the run is doing, for a failure's message
+  bool stopped = false;  // the front end asked to stop and the walk ended early
 
  private:
+  void LockOutputs();
+  void CheckOutputsBeforeWalk();
   void Walk(mail::MessageCollection& messages);
   void CommitDeletions(mail::MessageCollection& messages);
   void WriteSummary();
@@ -94,6 +126,7 @@ class Run {
   RunFrontEnd& frontEnd_;
   FrontEndGuard pointer_;
   RunSettings settings_;
+  RunLock lock_;
   std::optional<OutputFile> full_;
   int pendingDeletions_ = 0;
   bool fullDirectorySynced_ = false;
@@ -103,17 +136,16 @@ void Run::Execute() {
   ResetRunState(state_);
   step = "reading the settings";
   settings_ = frontEnd_.ReadSettings();
+  if (frontEnd_.StopRequested()) {  // before anything is touched
+    stopped = true;
+    return;
+  }
   step = "reading the folder list";
   auto folderList = account_.AllFolders();
   pointer_.Busy();
   state_.SummaryPath = settings_.summaryPath;
-  if (settings_.generateSummary && SameFile(settings_.fullAccountingPath, state_.SummaryPath)) {
-    step = "checking the output files";
-    throw Failure("the summary file and the full accounting file are the same file (" +
-                  state_.SummaryPath + "); choose two different paths");
-  }
-  step = "opening the full accounting file";
-  full_.emplace(settings_.fullAccountingPath);
+  LockOutputs();
+  CheckOutputsBeforeWalk();
 
   step = "opening the folder";
   const int k = settings_.folderIndex;
@@ -130,6 +162,10 @@ void Run::Execute() {
   step = "closing the full accounting file";
   full_->Close();
   full_.reset();
+  if (stopped || frontEnd_.StopRequested()) {
+    stopped = true;
+    return;
+  }
 
   if (counts.accountingFiles > 0) {
     if (settings_.generateSummary) WriteSummary();
@@ -144,10 +180,48 @@ void Run::Execute() {
   ResetRunState(state_);
 }
 
+// Locks the folders of every output before any of them is emptied: the full
+// accounting file, the summary file when one is wanted, the scratch files.
+void Run::LockOutputs() {
+  step.clear();  // the refusal names everything itself
+  std::vector<LockTarget> targets{
+      {settings_.fullAccountingPath, ParentFolder(settings_.fullAccountingPath)}};
+  if (settings_.generateSummary) {
+    targets.push_back({state_.SummaryPath, ParentFolder(state_.SummaryPath)});
+  }
+  targets.push_back({settings_.outputFolder, settings_.outputFolder});
+  lock_ = RunLock(targets);
+}
+
+// Every output the run will write is known writable before the walk, so that
+// a run that could not finish fails before it deletes anything (or empties
+// the last run's full accounting file). The full accounting file is opened
+// last: opening empties it.
+void Run::CheckOutputsBeforeWalk() {
+  step = "checking the output files";
+  if (settings_.generateSummary && SameFile(settings_.fullAccountingPath, state_.SummaryPath)) {
+    throw Failure("the summary file and the full accounting file are the same file (" +
+                  state_.SummaryPath + "); choose two different paths");
+  }
+  step = "checking the output folder";
+  ProbeFolder(settings_.outputFolder);
+  if (settings_.generateSummary) {
+    step = "checking the summary file";
+    CheckWritable(state_.SummaryPath);
+  }
+  // The collection ledger's check belongs here, beside the other outputs.
+  step = "opening the full accounting file";
+  full_.emplace(settings_.fullAccountingPath);
+}
+
 void Run::Walk(mail::MessageCollection& messages) {
   std::int64_t& count = counts.accountingFiles;
   std::string caption;
   for (;;) {
+    if (frontEnd_.StopRequested()) {
+      stopped = true;
+      break;
+    }
     step = "reading message " + std::to_string(counts.messages + 1);
     auto message = messages.Next();
     if (!message) break;
@@ -232,19 +306,22 @@ std::string OutputFilePath(const std::string& folder, std::string_view name) {
 RunOutcome RunProcessing(RunState& state, mail::Account& account, RunFrontEnd& frontEnd,
                          RunCounts* counts) {
   std::string failure;
+  bool stopped = false;
   {
     Run run(state, account, frontEnd);
     try {
       run.Execute();
     } catch (const std::exception& e) {
-      failure = run.step + ": " + e.what();
+      failure = run.step.empty() ? e.what() : run.step + ": " + e.what();
     }
     if (counts != nullptr) *counts = run.counts;
-  }  // the run's files are closed and the pointer restored here
-  if (failure.empty()) return RunOutcome::kCompleted;
+    stopped = run.stopped;
+  }  // the run's files are closed, the locks released and the pointer restored here
+  if (failure.empty() && !stopped) return RunOutcome::kCompleted;
   frontEnd.SetProgressCaption("");
   frontEnd.SetCurrentCaption("");
   ResetRunState(state);
+  if (failure.empty()) return RunOutcome::kStopped;
   frontEnd.ReportRunFailure(failure);
   return RunOutcome::kFailed;
 }

@@ -76,6 +76,9 @@ RunLock::RunLock(const std::vector<LockTarget>& targets) {
   std::vector<Folder> folders;
   for (const LockTarget& target : targets) {
     struct stat st {};
+    if (::stat(target.path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+      continue;  // a device or a pipe: nothing there for two runs to spoil
+    }
     if (::stat(target.folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
     const bool known = std::any_of(folders.begin(), folders.end(), [&](const Folder& f) {
       return f.device == st.st_dev && f.inode == st.st_ino;

@@ -25,7 +25,8 @@ class RunLock {
   // Locks the folder of every target, in the order of the folders' device
   // and inode numbers, without waiting; a folder named twice (under any
   // spelling) is locked once, and a folder that does not exist is skipped
-  // (nothing can be written there). Each folder gets a flock on the folder
+  // (nothing can be written there), and so is the folder of a path that is
+  // neither a file nor a folder (/dev/null). Each folder gets a flock on the folder
   // itself and one on its lock file (written with this process's pid) where
   // the file can be created; either one held by another process refuses.
   // Throws Failure "another run (pid N) is writing to PATH", or FileError

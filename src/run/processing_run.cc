@@ -111,7 +111,7 @@ class Run {
 
   void Execute();
   RunCounts counts;
-  std::string step;  // what the run is doing, for a failure's message
+  std::string step;      // what the run is doing, for a failure's message
   bool stopped = false;  // the front end asked to stop and the walk ended early
 
  private:

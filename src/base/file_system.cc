@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "base/errors.h"
+#include "base/run_lock.h"
 
 namespace tollbook {
 
@@ -51,6 +52,31 @@ void CheckStillInPlace(const std::string& path, int fd) {
   if (::stat(path.c_str(), &named) != 0 || open.st_dev != named.st_dev ||
       open.st_ino != named.st_ino) {
     throw Failure(path + " was removed or replaced during the run");
+  }
+}
+
+void CheckFolderTakesNewFiles(const std::string& folder) {
+  std::string name = folder;
+  if (name.empty() || name.back() != '/') name += '/';
+  name += ".tollbook-probe-XXXXXX";
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) throw FileError("cannot create a file in", folder, errno);
+  ::close(fd);
+  if (::unlink(name.c_str()) != 0) throw FileError("cannot delete", name, errno);
+}
+
+void CheckWritableUnchanged(const std::string& path) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  } while (fd < 0 && errno == EINTR);
+  if (fd >= 0) {
+    ::close(fd);
+    return;
+  }
+  if (errno != ENOENT) throw FileError("cannot open", path + " for writing", errno);
+  if (::faccessat(AT_FDCWD, ParentFolder(path).c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+    throw FileError("cannot create", path, errno);
   }
 }
 

@@ -23,6 +23,15 @@ void SyncFileSystemOf(const std::string& folder);
 // replaced since it was opened): lines synced there would be lost with it.
 void CheckStillInPlace(const std::string& path, int fd);
 
+// Proves that files can be created in folder, as a run's scratch files will
+// be: creates a file of a unique name there and removes it again.
+void CheckFolderTakesNewFiles(const std::string& folder);
+
+// Proves that path can be written without changing it: an existing file is
+// opened for writing (not emptied), a missing one needs a folder this process
+// may create files in. Throws FileError naming the path.
+void CheckWritableUnchanged(const std::string& path);
+
 // Unlinks path; throws FileError when it cannot.
 void RemoveFile(const std::string& path);
 

@@ -10,6 +10,7 @@
 
 #include "accounting/run_state.h"
 #include "cli/cli_options.h"
+#include "cli/stop_signals.h"
 #include "cli/terminal_front_end.h"
 #include "run/output_paths.h"
 #include "run/processing_run.h"
@@ -116,8 +117,22 @@ int Main(int argc, char** argv) {
   RunState state;
   TerminalFrontEnd frontEnd(SettingsFrom(options, folderPosition), stdout, stderr,
                             ::isatty(STDERR_FILENO) == 1);
-  return RunProcessing(state, *opened.account, frontEnd) == RunOutcome::kCompleted ? kCompleted
-                                                                                    : kRunFailed;
+  if (StopSignal() != 0) {
+    PrintError(stderr, "interrupted before the run started; nothing was written");
+    return 128 + StopSignal();
+  }
+  RunCounts counts;
+  switch (RunProcessing(state, *opened.account, frontEnd, &counts)) {
+    case RunOutcome::kCompleted:
+      return kCompleted;
+    case RunOutcome::kFailed:
+      return kRunFailed;
+    case RunOutcome::kStopped:
+      break;
+  }
+  PrintError(stderr, "interrupted after " + std::to_string(counts.accountingFiles) +
+                         " accounting files; fullacct.csv holds their lines");
+  return 128 + StopSignal();
 }
 
 }  // namespace
@@ -125,5 +140,6 @@ int Main(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
+  tollbook::cli::InstallStopSignals();
   return tollbook::cli::Main(argc, argv);
 }

@@ -30,8 +30,13 @@ inline constexpr std::string_view kUsage =
     "  --list-folders       print the folder list, one name a line, and stop.\n"
     "  --help, --version    print this text or the version, and stop.\n"
     "\n"
-    "Exit status: 0 the run reached its end, 1 the run failed, 2 bad usage,\n"
-    "3 the mailbox could not be opened.\n";
+    "A run refuses to start while another run writes to the same folders. SIGINT,\n"
+    "SIGTERM or SIGHUP stops it after the current accounting file, with every\n"
+    "handled file whole in fullacct.csv; a second signal ends it at once.\n"
+    "\n"
+    "Exit status: 0 the run reached its end, 1 the run failed (or another run\n"
+    "writes to the same folders), 2 bad usage, 3 the mailbox could not be opened,\n"
+    "128+N stopped by signal N (130 for SIGINT).\n";
 
 struct CliOptions {
   std::optional<std::string> mailbox;

@@ -1,5 +1,7 @@
 #include "cli/terminal_front_end.h"
 
+#include "cli/stop_signals.h"
+
 namespace tollbook::cli {
 namespace {
 
@@ -67,6 +69,8 @@ void TerminalFrontEnd::ShowMessageBox(const MessageBoxRequest& box) {
   Write(out_, "\n");
   std::fflush(out_);
 }
+
+bool TerminalFrontEnd::StopRequested() { return StopSignal() != 0; }
 
 void TerminalFrontEnd::ReportRunFailure(std::string_view message) {
   ClearLine();

@@ -24,6 +24,8 @@ class TerminalFrontEnd : public RunFrontEnd {
   void ShowMessageBox(const MessageBoxRequest& box) override;
   void SetBusyPointer(bool) override {}
   void ReportRunFailure(std::string_view message) override;
+  // True once a stop signal came (InstallStopSignals).
+  bool StopRequested() override;
 
  private:
   void Repaint(bool force);

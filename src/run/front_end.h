@@ -45,6 +45,9 @@ class RunFrontEnd : public ProgressDisplay {
   // A run failed: message names the step and the cause, e.g.
   // "cannot write /srv/fullacct.csv: No space left on device".
   virtual void ReportRunFailure(std::string_view message) = 0;
+  // Asked between messages: true ends the walk at that point, with every
+  // handled file whole (the command line on SIGINT, the window on close).
+  virtual bool StopRequested() { return false; }
 };
 
 }  // namespace tollbook

@@ -8,6 +8,7 @@
 #include "base/fault_point.h"
 #include "base/file_system.h"
 #include "base/output_file.h"
+#include "base/run_lock.h"
 #include "base/text.h"
 #include "run/output_paths.h"
 
@@ -40,9 +41,12 @@ class Run {
 
   void Execute();
   RunCounts counts;
-  std::string step;  // what the run is doing, for a failure's message
+  std::string step;      // what the run is doing, for a failure's message
+  bool stopped = false;  // the front end asked to stop and the walk ended early
 
  private:
+  void LockOutputs();
+  void CheckOutputsBeforeWalk();
   void Walk(mail::MessageCollection& messages);
   void CommitDeletions(mail::MessageCollection& messages);
   void WriteSummary();
@@ -52,6 +56,7 @@ class Run {
   RunFrontEnd& frontEnd_;
   FrontEndGuard pointer_;
   RunSettings settings_;
+  RunLock lock_;
   std::optional<OutputFile> full_;
   int pendingDeletions_ = 0;
   bool fullDirectorySynced_ = false;
@@ -61,17 +66,16 @@ void Run::Execute() {
   ResetRunState(state_);
   step = "reading the settings";
   settings_ = frontEnd_.ReadSettings();
+  if (frontEnd_.StopRequested()) {  // before anything is touched
+    stopped = true;
+    return;
+  }
   step = "reading the folder list";
   auto folderList = account_.AllFolders();
   pointer_.Busy();
   state_.SummaryPath = settings_.summaryPath;
-  if (settings_.generateSummary && SameFile(settings_.fullAccountingPath, state_.SummaryPath)) {
-    step = "checking the output files";
-    throw Failure("the summary file and the full accounting file are the same file (" +
-                  state_.SummaryPath + "); choose two different paths");
-  }
-  step = "opening the full accounting file";
-  full_.emplace(settings_.fullAccountingPath);
+  LockOutputs();
+  CheckOutputsBeforeWalk();
 
   step = "opening the folder";
   const int k = settings_.folderIndex;
@@ -88,6 +92,10 @@ void Run::Execute() {
   step = "closing the full accounting file";
   full_->Close();
   full_.reset();
+  if (stopped || frontEnd_.StopRequested()) {
+    stopped = true;
+    return;
+  }
 
   if (counts.accountingFiles > 0) {
     if (settings_.generateSummary) WriteSummary();
@@ -102,10 +110,48 @@ void Run::Execute() {
   ResetRunState(state_);
 }
 
+// Locks the folders of every output before any of them is emptied: the full
+// accounting file, the summary file when one is wanted, the scratch files.
+void Run::LockOutputs() {
+  step.clear();  // the refusal names everything itself
+  std::vector<LockTarget> targets{
+      {settings_.fullAccountingPath, ParentFolder(settings_.fullAccountingPath)}};
+  if (settings_.generateSummary) {
+    targets.push_back({state_.SummaryPath, ParentFolder(state_.SummaryPath)});
+  }
+  targets.push_back({settings_.outputFolder, settings_.outputFolder});
+  lock_ = RunLock(targets);
+}
+
+// Every output the run will write is known writable before the walk, so that
+// a run that could not finish fails before it deletes anything (or empties
+// the last run's full accounting file). The full accounting file is opened
+// last: opening empties it.
+void Run::CheckOutputsBeforeWalk() {
+  step = "checking the output files";
+  if (settings_.generateSummary && SameFile(settings_.fullAccountingPath, state_.SummaryPath)) {
+    throw Failure("the summary file and the full accounting file are the same file (" +
+                  state_.SummaryPath + "); choose two different paths");
+  }
+  step = "checking the output folder";
+  CheckFolderTakesNewFiles(settings_.outputFolder);
+  if (settings_.generateSummary) {
+    step = "checking the summary file";
+    CheckWritableUnchanged(state_.SummaryPath);
+  }
+  // The collection ledger's check belongs here, beside the other outputs.
+  step = "opening the full accounting file";
+  full_.emplace(settings_.fullAccountingPath);
+}
+
 void Run::Walk(mail::MessageCollection& messages) {
   std::int64_t& count = counts.accountingFiles;
   std::string caption;
   for (;;) {
+    if (frontEnd_.StopRequested()) {
+      stopped = true;
+      break;
+    }
     step = "reading message " + std::to_string(counts.messages + 1);
     auto message = messages.Next();
     if (!message) break;
@@ -175,6 +221,7 @@ void Run::WriteSummary() {
 RunOutcome RunProcessing(RunState& state, mail::Account& account, RunFrontEnd& frontEnd,
                          RunCounts* counts) {
   std::string failure;
+  bool stopped = false;
   {
     Run run(state, account, frontEnd);
     // Every grade of failure ends the run at the step where it happened: a bad
@@ -186,14 +233,16 @@ RunOutcome RunProcessing(RunState& state, mail::Account& account, RunFrontEnd& f
     try {
       run.Execute();
     } catch (const std::exception& e) {
-      failure = run.step + ": " + e.what();
+      failure = run.step.empty() ? e.what() : run.step + ": " + e.what();
     }
     if (counts != nullptr) *counts = run.counts;
-  }  // the run's files are closed and the pointer restored here
-  if (failure.empty()) return RunOutcome::kCompleted;
+    stopped = run.stopped;
+  }  // the run's files are closed, the locks released and the pointer restored here
+  if (failure.empty() && !stopped) return RunOutcome::kCompleted;
   frontEnd.SetProgressCaption("");
   frontEnd.SetCurrentCaption("");
   ResetRunState(state);
+  if (failure.empty()) return RunOutcome::kStopped;
   frontEnd.ReportRunFailure(failure);
   return RunOutcome::kFailed;
 }

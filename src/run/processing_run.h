@@ -14,7 +14,8 @@ namespace tollbook {
 
 enum class RunOutcome {
   kCompleted,  // the run reached its end (an empty folder included)
-  kFailed      // a step failed; the front end was told why
+  kFailed,     // a step failed; the front end was told why
+  kStopped     // the front end asked to stop; the handled files are whole
 };
 
 // How many handled messages may wait, marked, before the run syncs the
@@ -31,6 +32,14 @@ struct RunCounts {
 // frontEnd.ReportRunFailure and turned into kFailed; the busy pointer, the
 // captions and the files are restored either way. Messages are deleted only
 // after the lines of their accounting files are synced to disk.
+//
+// Before the walk the run locks its output folders (RunLock: a second run
+// writing to any of them fails, naming the other run's pid) and checks that
+// it can write every output, so that a run that could not finish deletes
+// nothing. When frontEnd.StopRequested() turns true, the walk ends before the
+// next message: the marked deletions are committed after the full accounting
+// file is synced, the file is closed, and kStopped is returned without the
+// summary or the closing boxes.
 RunOutcome RunProcessing(RunState& state, mail::Account& account, RunFrontEnd& frontEnd,
                          RunCounts* counts = nullptr);
 

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -21,6 +22,9 @@ namespace {
 // How long lbcurrent may show a stale caption while a run works: the
 // summaries change it for every record, faster than anyone can read.
 constexpr qint64 kCurrentRepaintMs = 40;
+
+// How often a run lets the window take its events (a close, repaints).
+constexpr qint64 kEventPollMs = 100;
 
 std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
@@ -105,8 +109,36 @@ void GWfrm::Command1_Click() {
 }
 
 void GWfrm::Command4_Click() {
-  if (!GwAccount) return;
+  if (!GwAccount || running_) return;
+  running_ = true;
+  closeDuringRun_ = false;
+  eventPollClock_.invalidate();
   RunProcessing(runState_, *GwAccount, *this);
+  running_ = false;
+  if (closeDuringRun_) {
+    close();
+    QCoreApplication::quit();
+  }
+}
+
+bool GWfrm::StopRequested() {
+  // Events are first taken once the first file is shown, and then every
+  // kEventPollMs: user input stays queued, so GO and Exit wait for the run.
+  if (!closeDuringRun_ && !lbcurrent->text().isEmpty() &&
+      (!eventPollClock_.isValid() || eventPollClock_.elapsed() >= kEventPollMs)) {
+    eventPollClock_.start();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  }
+  return closeDuringRun_;
+}
+
+void GWfrm::closeEvent(QCloseEvent* event) {
+  if (!running_) {
+    QWidget::closeEvent(event);
+    return;
+  }
+  closeDuringRun_ = true;
+  event->ignore();
 }
 
 void GWfrm::Dir1_Change() { ApplyOutputPathRule(); }

@@ -65,6 +65,15 @@ class GWfrm : public QWidget, public RunFrontEnd {
   void ShowMessageBox(const MessageBoxRequest& box) override;
   void SetBusyPointer(bool busy) override;
   void ReportRunFailure(std::string_view message) override;
+  // True once the window was asked to close during the run. Lets the window
+  // take its events (not the user's clicks and keys) a few times a second
+  // while the run works, so that a close reaches it.
+  bool StopRequested() override;
+
+ protected:
+  // During a run: asks the run to stop and closes the window, and the
+  // program, when the run has returned.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void CreateControls();
@@ -81,6 +90,9 @@ class GWfrm : public QWidget, public RunFrontEnd {
   std::unique_ptr<mail::Account> GwAccount;
   RunState runState_;
   QElapsedTimer currentRepaintClock_;
+  QElapsedTimer eventPollClock_;  // since the run last took the window's events
+  bool running_ = false;
+  bool closeDuringRun_ = false;
 
   QGroupBox* Frame2 = nullptr;
   QLineEdit* Text1 = nullptr;

@@ -2,6 +2,7 @@
 // status, standard output and error, and the files it writes.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <map>
 #include <optional>
 
+#include "base/run_lock.h"
 #include "accounting/run_state.h"
 #include "support/memory_source.h"
 #include "sample/sample_mailbox.h"
@@ -164,7 +166,7 @@ TEST_F(CliTest, AFolderWithoutAccountingFilesShowsBothBoxes) {
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, "No Files to process in this folder.\nAccounting Files Processed 0\n");
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(ListFolder(out_), std::vector<std::string>{"fullacct.csv"});
+  EXPECT_EQ(ListFolder(out_), (std::vector<std::string>{kRunLockFileName, "fullacct.csv"}));
   EXPECT_EQ(ReadFile(out_ + "/fullacct.csv"), "");
 }
 
@@ -209,10 +211,12 @@ TEST_F(CliTest, WritesWhatTheEngineWritesForTheSameAttachments) {
   ASSERT_EQ(RunProcessing(state, *account, frontEnd), RunOutcome::kCompleted);
 
   const auto files = ListFolder(engine.Path());
-  EXPECT_EQ(files.size(), static_cast<std::size_t>(sample_.accountingMessages) + 2);
+  EXPECT_EQ(files.size(), static_cast<std::size_t>(sample_.accountingMessages) + 3);
+  EXPECT_EQ(files[0], kRunLockFileName);
   EXPECT_EQ(ListFolder(out_), files);
   for (const auto& name : files) {
     SCOPED_TRACE(name);
+    if (name == kRunLockFileName) continue;  // each holds its own run's pid
     EXPECT_EQ(ReadFile(out_ + "/" + name), ReadFile(engine / name));
   }
   EXPECT_NE(ReadFile(out_ + "/summary.csv"), "");
@@ -226,7 +230,7 @@ TEST_F(CliTest, DeleteAndCleanupLeaveOnlyTheOtherMessagesAndTheOutputFiles) {
            "--cleanup", "--summary"});
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(AccountingFiles().size(), before.size() - static_cast<std::size_t>(sample_.accountingMessages));
-  EXPECT_EQ(ListFolder(out_), std::vector<std::string>{});
+  EXPECT_EQ(ListFolder(out_), std::vector<std::string>{kRunLockFileName});
   EXPECT_TRUE(FileExists(dir_ / "full.csv"));
   EXPECT_TRUE(FileExists(dir_ / "sum.csv"));
 
@@ -240,11 +244,58 @@ TEST_F(CliTest, AFailedRunExitsWithOneAndNamesTheCause) {
       RunCli({"--mailbox", maildir_, "--folder", "Accounting", "--output", out_ + "/missing"});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, "");
-  EXPECT_TRUE(result.err.starts_with("tollbook-cli: ")) << result.err;
-  EXPECT_NE(result.err.find(out_ + "/missing/fullacct.csv for writing: No such file or directory"),
-            std::string::npos)
-      << result.err;
+  EXPECT_EQ(result.err, "tollbook-cli: checking the output folder: cannot create a file in " +
+                            out_ + "/missing: No such file or directory\n");
   EXPECT_EQ(AccountingFiles().size(), static_cast<std::size_t>(60));
+}
+
+// Another process holding the lock of any folder the run writes into (the
+// output folder, the full file's, the summary's) makes the run refuse before
+// it empties anything, naming that process; once the holder is killed its
+// lock is gone and the run goes ahead.
+TEST_F(CliTest, ASecondRunOnTheSameFoldersRefusesUntilTheFirstIsGone) {
+  const std::string fullDir = dir_ / "full", summaryDir = dir_ / "sum";
+  ASSERT_EQ(::mkdir(fullDir.c_str(), 0700), 0);
+  ASSERT_EQ(::mkdir(summaryDir.c_str(), 0700), 0);
+  const std::string full = fullDir + "/fullacct.csv";
+  const std::vector<std::string> args{"--mailbox", maildir_, "--folder", "Accounting", "--output",
+                                      out_, "--full-file", full, "--summary-file",
+                                      summaryDir + "/summary.csv", "--summary", "--delete"};
+  struct Row {
+    std::string locked;  // the folder the other process holds
+    std::string named;   // the path the refusal names
+  };
+  const std::vector<Row> rows = {{out_, out_},
+                                 {fullDir, full},
+                                 {summaryDir + "/", summaryDir + "/summary.csv"}};
+  testing::WriteFile(full, "last run\r\n");
+  for (const Row& row : rows) {
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+      RunLock lock({{row.locked, row.locked}});
+      [[maybe_unused]] ssize_t n = ::write(ready[1], "!", 1);
+      for (;;) ::pause();
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    const Result refused = RunCli(args);
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    EXPECT_EQ(refused.status, 1) << row.locked;
+    EXPECT_EQ(refused.err, "tollbook-cli: another run (pid " + std::to_string(holder) +
+                               ") is writing to " + row.named + "\n");
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(ReadFile(full), "last run\r\n") << row.locked;
+    EXPECT_FALSE(FileExists(summaryDir + "/summary.csv")) << row.locked;
+    EXPECT_EQ(AccountingFiles().size(), static_cast<std::size_t>(60)) << row.locked;
+  }
+  const Result after = RunCli(args);
+  EXPECT_EQ(after.status, 0) << after.err;
+  EXPECT_EQ(AccountingFiles().size(), static_cast<std::size_t>(60 - sample_.accountingMessages));
 }
 
 TEST(SampleProgram, WritesAMailboxOnceAndRefusesASecond) {

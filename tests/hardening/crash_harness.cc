@@ -104,7 +104,7 @@ void WriteCrashMaildir(const std::string& path, const std::vector<CrashMessage>&
 }
 
 ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                         const std::string& killAt, long killAfterMicros) {
+                         const std::string& killAt, long killAfterMicros, int signal) {
   char outputPath[] = "/tmp/tollbook-crash-output-XXXXXX";
   const int outputFd = ::mkstemp(outputPath);
   ::unlink(outputPath);
@@ -125,12 +125,13 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
   }
   if (killAfterMicros >= 0) {
     ::usleep(static_cast<useconds_t>(killAfterMicros));
-    ::kill(pid, SIGKILL);
+    ::kill(pid, signal);
   }
   int status = 0;
   ::waitpid(pid, &status, 0);
   ProcessResult result;
-  result.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+  result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  result.killed = result.signal == SIGKILL;
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   ::lseek(outputFd, 0, SEEK_SET);
   char buffer[4096];

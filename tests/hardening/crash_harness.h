@@ -3,6 +3,7 @@
 // check of what a killed run must leave behind.
 #pragma once
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -29,14 +30,16 @@ std::string Base64Lines(const std::string& bytes);
 
 struct ProcessResult {
   bool killed = false;  // ended by SIGKILL
+  int signal = 0;       // the signal that ended it, if one did
   int exitCode = -1;    // when it exited
   std::string output;   // stdout and stderr
 };
 
 // Runs program with args; `killAt` (when not empty) goes to TOLLBOOK_KILL_AT;
-// killAfterMicros >= 0 sends SIGKILL after that long.
+// killAfterMicros >= 0 sends `signal` after that long.
 ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                         const std::string& killAt = "", long killAfterMicros = -1);
+                         const std::string& killAt = "", long killAfterMicros = -1,
+                         int signal = SIGKILL);
 
 // Checks what runs (killed or not) left: every message still in the folder is
 // there byte for byte, no message without an accounting attachment is gone,

@@ -4,7 +4,10 @@
 // summary) and at random moments. After each kill every accounting message is
 // either still in the folder, byte for byte, or all its lines are in
 // fullacct.csv (and its scratch file unless cleaned up); no other message is
-// touched; and a second run completes and takes the rest.
+// touched; and a second run completes and takes the rest. SIGINT at random
+// moments stops the run cleanly: the closing message and exit status 130,
+// fullacct.csv ending in a whole line, the handled messages (and only they)
+// gone with their lines kept, no scratch file left with --cleanup.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -78,6 +81,54 @@ class CrashSafety : public ::testing::TestWithParam<bool> {
     return killed.killed;
   }
 
+  // SIGINT after `micros` into a run on a fresh copy, the checks of a clean
+  // stop, and the second run. Returns true when the run was stopped.
+  bool InterruptAndRecover(long micros) {
+    TempDir dir;
+    const std::string mail = dir / "mail", out = dir / "out", again = dir / "again";
+    std::filesystem::copy(template_ / "mail", mail, std::filesystem::copy_options::recursive);
+    std::filesystem::create_directory(out);
+    std::filesystem::create_directory(again);
+    const ProcessResult run = RunProgram(TOLLBOOK_CLI_PATH, Args(mail, out), "", micros, SIGINT);
+    const std::string where = "SIGINT after " + std::to_string(micros) + " us: " + run.output;
+    EXPECT_EQ(CheckNothingLost(messages_, mail, {out}, GetParam()), "") << where;
+    const std::string full = FileExists(out + "/fullacct.csv") ? ReadFile(out + "/fullacct.csv") : "";
+    EXPECT_TRUE(full.empty() || full.ends_with("\r\n")) << where;
+    const std::size_t gone = messages_.size() - RemainingMessages(mail).size();
+    std::size_t scratch = 0;
+    for (const auto& name : ListFolder(out)) {
+      if (name.starts_with("acct ")) {
+        ++scratch;
+      } else {
+        EXPECT_TRUE(name == ".tollbook.lock" || name == "fullacct.csv" || name == "summary.csv")
+            << name << " left, " << where;
+      }
+    }
+    EXPECT_EQ(scratch, GetParam() ? 0 : gone) << where;
+
+    bool stopped = false;
+    if (run.signal == SIGINT) {
+      EXPECT_EQ(gone, 0u) << "died before the handlers were set, " << where;
+    } else if (run.exitCode == 0) {
+      EXPECT_EQ(gone, static_cast<std::size_t>(kAccountingMessages)) << where;
+    } else if (run.output == "tollbook-cli: interrupted before the run started; nothing was written\n") {
+      EXPECT_EQ(run.exitCode, 130);
+      EXPECT_FALSE(FileExists(out + "/fullacct.csv")) << where;
+    } else {
+      stopped = true;
+      EXPECT_EQ(run.exitCode, 130) << where;
+      EXPECT_EQ(run.output, "tollbook-cli: interrupted after " + std::to_string(gone) +
+                                " accounting files; fullacct.csv holds their lines\n");
+      EXPECT_FALSE(FileExists(out + "/summary.csv")) << where;
+    }
+
+    const ProcessResult second = RunProgram(TOLLBOOK_CLI_PATH, Args(mail, again));
+    EXPECT_EQ(second.exitCode, 0) << "second run, " << where << ": " << second.output;
+    EXPECT_EQ(CheckNothingLost(messages_, mail, {out, again}, GetParam()), "") << where;
+    EXPECT_EQ(RemainingMessages(mail), untouched_) << "second run, " << where;
+    return stopped;
+  }
+
   TempDir template_;
   std::vector<CrashMessage> messages_;
   std::vector<std::string> untouched_;
@@ -120,6 +171,29 @@ TEST_P(CrashSafety, MaildirKilledAtRandomMoments) {
   }
   std::printf("random kills (cleanup %d): %d of %d within a %ld us run\n", GetParam(), kills,
               30 / Stride() + 1, static_cast<long>(micros));
+}
+
+// SIGINT at random moments of a whole run (seeded).
+TEST_P(CrashSafety, MaildirInterruptedAtRandomMoments) {
+  TempDir dir;
+  std::filesystem::copy(template_ / "mail", dir / "mail", std::filesystem::copy_options::recursive);
+  const auto start = std::chrono::steady_clock::now();
+  const ProcessResult whole = RunProgram(TOLLBOOK_CLI_PATH, Args(dir / "mail", dir.Path()));
+  const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
+                          std::chrono::steady_clock::now() - start)
+                          .count();
+  ASSERT_EQ(whole.exitCode, 0) << whole.output;
+  std::mt19937 random(GetParam() ? 13 : 17);
+  std::uniform_int_distribution<long> moment(0, micros);
+  const int tries = 30 / Stride() + 1;
+  int stops = 0;
+  for (int i = 0; i < tries; ++i) {
+    stops += InterruptAndRecover(moment(random)) ? 1 : 0;
+    if (HasFailure()) return;
+  }
+  std::printf("interrupts (cleanup %d): %d clean stops mid-run of %d within a %ld us run\n",
+              GetParam(), stops, tries, static_cast<long>(micros));
+  EXPECT_GT(stops, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cleanup, CrashSafety, ::testing::Bool(),

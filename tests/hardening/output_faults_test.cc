@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "hardening/crash_harness.h"
 #include "hardening/hardening_support.h"
 
 namespace tollbook::testing {
@@ -49,9 +50,9 @@ TEST(OutputFaults, UnwritableOutputFolder) {
     return RunOnStore(store, frontEnd).Text();
   });
   if (text == "skip") GTEST_SKIP() << "cannot drop the file-mode override";
-  EXPECT_EQ(text, "failed: message 1 (m1), accounting file 1: cannot open " + out +
-                      "/acct 1 for writing: Permission denied\ndeleted:");
-  EXPECT_EQ(ReadFile(dir / "fullacct.csv"), "");
+  EXPECT_EQ(text, "failed: checking the output folder: cannot create a file in " + out +
+                      ": Permission denied\ndeleted:");
+  EXPECT_FALSE(FileExists(dir / "fullacct.csv"));
   EXPECT_FALSE(FileExists(dir / "summary.csv"));
 }
 
@@ -63,8 +64,8 @@ TEST(OutputFaults, ReadOnlyFileSystem) {
   RecordingFrontEnd frontEnd;
   frontEnd.settings = FolderSettings(dir.Path(), true);
   EXPECT_EQ(RunOnStore(store, frontEnd).Text(),
-            "failed: opening the full accounting file: cannot open " + dir / "fullacct.csv" +
-                " for writing: Read-only file system\ndeleted:");
+            "failed: checking the output folder: cannot create a file in " + dir.Path() +
+                ": Read-only file system\ndeleted:");
   EXPECT_EQ(store->events, std::vector<std::string>{});
 }
 
@@ -135,9 +136,49 @@ TEST(OutputFaults, SummaryPathIsAFolder) {
   frontEnd.settings = FolderSettings(dir.Path(), true);
   const std::string summary = dir / "summary.csv";
   EXPECT_EQ(RunOnStore(store, frontEnd).Text(),
-            "failed: writing the summary " + summary + ": cannot open " + summary +
-                " for writing: Is a directory\ndeleted: m1 m2");
-  EXPECT_EQ(LostLines(TwoFiles(), {"m1", "m2"}, ReadFile(dir / "fullacct.csv")), "");
+            "failed: checking the summary file: cannot open " + summary +
+                " for writing: Is a directory\ndeleted:");
+  EXPECT_FALSE(FileExists(dir / "fullacct.csv"));
+}
+
+// tollbook-cli --delete --summary with an output in a folder it cannot write:
+// refused before the walk with the path named, nothing deleted, and the last
+// run's fullacct.csv not emptied.
+TEST(OutputFaults, TheCommandLineRefusesAnUnwritableOutputBeforeTheWalk) {
+  TempDir dir;
+  const std::string ro = dir / "ro", out = dir / "out", mail = dir / "mail";
+  std::filesystem::create_directory(ro);
+  std::filesystem::create_directory(out);
+  TmpfsMount mount(ro, 1 << 16, /*readOnly=*/true);
+  if (!mount.Mounted()) {
+    if (::geteuid() == 0) GTEST_SKIP() << "cannot mount a tmpfs here";
+    ::chmod(ro.c_str(), 0555);
+  }
+  const std::string cause = mount.Mounted() ? "Read-only file system" : "Permission denied";
+  const auto messages = CrashMessages(5);
+  WriteCrashMaildir(mail, messages);
+  struct Row {
+    const char* name;
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::vector<Row> rows = {
+      {"summary folder", {"--output", out, "--summary-file", ro + "/s.csv"},
+       "checking the summary file: cannot create " + ro + "/s.csv: " + cause},
+      {"output folder", {"--output", ro, "--full-file", out + "/fullacct.csv"},
+       "checking the output folder: cannot create a file in " + ro + ": " + cause},
+  };
+  for (const Row& row : rows) {
+    WriteFile(out + "/fullacct.csv", "last run\r\n");
+    std::vector<std::string> args{"--mailbox", mail, "--delete", "--cleanup", "--summary"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const ProcessResult result = RunProgram(TOLLBOOK_CLI_PATH, args);
+    EXPECT_EQ(result.exitCode, 1) << row.name;
+    EXPECT_EQ(result.output, "tollbook-cli: " + row.message + "\n") << row.name;
+    EXPECT_EQ(RemainingMessages(mail).size(), messages.size()) << row.name;
+    EXPECT_EQ(ReadFile(out + "/fullacct.csv"), "last run\r\n") << row.name;
+  }
+  EXPECT_EQ(ListFolder(ro), std::vector<std::string>{});
 }
 
 // The two output paths name one file: refused before either is opened, so an

@@ -88,7 +88,8 @@ TEST_F(ProcessingRunTest, OnlyAFirstAttachmentNamedAcctIsHandled) {
   EXPECT_EQ(ReadFile(out / "fullacct.csv"), expected);
   EXPECT_EQ(store->deletedIds, (std::vector<std::string>{"m1", "m2", "m3"}));
   EXPECT_EQ(ListFolder(out.Path()),
-            (std::vector<std::string>{"acct 1", "acct 2", "acct 3", "fullacct.csv"}));
+            (std::vector<std::string>{".tollbook.lock", "acct 1", "acct 2", "acct 3",
+                                      "fullacct.csv"}));
   EXPECT_EQ(ReadFile(out / "acct 2"), "m2,x\r\n");
 }
 
@@ -182,7 +183,7 @@ TEST_F(ProcessingRunTest, DeletionsCommitOnlyAfterTheMergedLinesAreSynced) {
   EXPECT_EQ(std::count(store->events.begin(), store->events.end(), "commit"), 2);
   EXPECT_EQ(store->events.front(), "open INBOX rw");
   EXPECT_FALSE(store->folders[0].messages.back().deleted);
-  EXPECT_EQ(ListFolder(out.Path()), (std::vector<std::string>{"fullacct.csv"}))
+  EXPECT_EQ(ListFolder(out.Path()), (std::vector<std::string>{".tollbook.lock", "fullacct.csv"}))
       << "scratch files cleaned up";
 }
 
@@ -217,8 +218,13 @@ TEST_F(ProcessingRunTest, FailuresAreReportedWithTheStepAndTheCause) {
        "checking the output files: the summary file and the full accounting file are the same "
        "file (" + out.Path() + "/./fullacct.csv); choose two different paths"},
       {"scratch folder missing", out / "fullacct.csv", out / "summary.csv", missing,
-       "message 1 (m1), accounting file 1: cannot open " + missing +
-           "/acct 1 for writing: No such file or directory"},
+       "checking the output folder: cannot create a file in " + missing +
+           ": No such file or directory"},
+      {"summary folder missing", out / "fullacct.csv", missing + "/summary.csv", out.Path(),
+       "checking the summary file: cannot create " + missing +
+           "/summary.csv: No such file or directory"},
+      {"summary is a folder", out / "fullacct.csv", out.Path(), out.Path(),
+       "checking the summary file: cannot open " + out.Path() + " for writing: Is a directory"},
       {"byte size not a number", out / "fullacct.csv", out / "summary.csv", out.Path(),
        "writing the summary " + out / "summary.csv" +
            ": record 1 (accounting file 1, line 1): byte size \"12k\" is not a number"},

@@ -1,6 +1,7 @@
 // A run started with "GO": settings read from the controls, the captions and
 // the pointer while it works, its message boxes, and its files.
 #include <QApplication>
+#include <QCloseEvent>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include <QTest>
 
 #include "accounting/merge.h"
+#include "base/run_lock.h"
 #include "sample/sample_mailbox.h"
 #include "ui/directory_view.h"
 #include "ui_test_support.h"
@@ -102,6 +104,7 @@ TEST_F(WindowRunTest, RunFromTheWindowWritesWhatTollbookCliWrites) {
   EXPECT_NE(cli.readAllStandardOutput().toStdString().find(processed), std::string::npos);
   EXPECT_EQ(ListFolder(dir / "window-out"), ListFolder(dir / "cli-out"));
   for (const std::string& name : ListFolder(dir / "cli-out")) {
+    if (name == kRunLockFileName) continue;  // each holds its own run's pid
     EXPECT_EQ(ReadFile(dir / "window-out/" + name), ReadFile(dir / "cli-out/" + name)) << name;
   }
 #else
@@ -143,7 +146,7 @@ TEST_F(WindowRunTest, SettingsComeFromTheControls) {
                                    "Gateway Accounting|information|Accounting Files Processed 2"});
   EXPECT_EQ(ReadFile(dir / "merged.csv"), std::string(kOtherHeader) + "\r\na,1\r\nb,2\r\n");
   EXPECT_EQ(store->deletedIds, (std::vector<std::string>{"one", "two"}));
-  EXPECT_EQ(ListFolder(dir / "out"), std::vector<std::string>{});
+  EXPECT_EQ(ListFolder(dir / "out"), std::vector<std::string>{kRunLockFileName});
   EXPECT_FALSE(FileExists(dir / "summary.csv"));
 }
 
@@ -167,6 +170,70 @@ TEST_F(WindowRunTest, AFailedRunNamesTheCauseAndLeavesTheWindowUsable) {
   Go();
   EXPECT_EQ(boxes.Summaries(), std::vector<std::string>{
                                    "Gateway Accounting|information|Accounting Files Processed 1"});
+}
+
+// Another run holds the output folder: GO is refused with a box before the
+// last run's fullacct.csv is emptied; once it is gone GO works.
+TEST_F(WindowRunTest, ARunWhileAnotherWritesToTheFolderIsRefusedWithABox) {
+  store->AddMessage("INBOX", "one", {{"acct", "a,1\r\n"}});
+  WriteFile(dir / "fullacct.csv", "last run\r\n");
+  StartedWindow();
+  QTest::mouseClick(Find<QCheckBox>(*window, "Check1"), Qt::LeftButton);
+  {
+    RunLock other({{dir.Path(), dir.Path()}});
+    Go();
+  }
+  EXPECT_EQ(boxes.Summaries(),
+            std::vector<std::string>{"The Tollbook|critical|The run stopped: another run (pid " +
+                                     std::to_string(::getpid()) + ") is writing to " +
+                                     dir / "fullacct.csv"});
+  EXPECT_EQ(ReadFile(dir / "fullacct.csv"), "last run\r\n");
+  EXPECT_EQ(store->deletedIds, std::vector<std::string>{});
+
+  boxes.shown.clear();
+  Go();
+  EXPECT_EQ(boxes.Summaries(), std::vector<std::string>{
+                                   "Gateway Accounting|information|Accounting Files Processed 1"});
+}
+
+// Closing the window while the run works (a close event, as the window
+// manager sends it, arriving while the first file is shown) stops the run
+// before the next message, with the first file merged and its message
+// deleted; then the window closes, without the closing boxes.
+TEST_F(WindowRunTest, ClosingTheWindowDuringARunStopsItAfterTheCurrentFile) {
+  for (const char* id : {"one", "two", "three"}) {
+    store->AddMessage("INBOX", id, {{"acct", std::string(id) + ",1\r\n"}});
+  }
+  StartedWindow();
+  window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+  QTest::mouseClick(Find<QCheckBox>(*window, "Check1"), Qt::LeftButton);
+  class CloseAtFirstFile : public QObject {
+   public:
+    explicit CloseAtFirstFile(QLabel* current, QWidget* window) : current_(current), window_(window) {
+      current->installEventFilter(this);
+    }
+
+   protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+      if (event->type() == QEvent::Paint && current_->text() == "1" && !posted_) {
+        posted_ = true;
+        QCoreApplication::postEvent(window_, new QCloseEvent);
+      }
+      return false;
+    }
+
+   private:
+    QLabel* current_;
+    QWidget* window_;
+    bool posted_ = false;
+  } closer(Find<QLabel>(*window, "lbcurrent"), window.get());
+  Go();
+  EXPECT_EQ(boxes.Summaries(), std::vector<std::string>{});
+  EXPECT_EQ(store->deletedIds, std::vector<std::string>{"one"});
+  EXPECT_EQ(ReadFile(dir / "fullacct.csv"), std::string(kOtherHeader) + "\r\none,1\r\n");
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 TEST(ListIndexTest, TypedTextThatIsNotTheChosenEntryMeansNone) {

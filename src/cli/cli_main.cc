@@ -6,11 +6,13 @@
 #include <csignal>
 #include <cstdio>
 #include <exception>
+#include <iostream>
 #include <string>
 
 #include "accounting/run_state.h"
 #include "cli/cli_options.h"
 #include "cli/terminal_front_end.h"
+#include "run/dry_run.h"
 #include "run/processing_run.h"
 #include "run/start_up.h"
 
@@ -20,9 +22,7 @@ namespace {
 enum ExitStatus { kCompleted = 0, kRunFailed = 1, kBadUsage = 2, kNoAccount = 3 };
 
 int UsageFailure(const std::string& message) {
-  PrintError(stderr, message);
-  std::fputs("Try 'tollbook-cli --help'.\n", stderr);
-  return kBadUsage;
+  return ReportUsageError(stderr, "tollbook-cli", message);
 }
 
 std::string CurrentDirectory() {
@@ -68,10 +68,17 @@ int Main(int argc, char** argv) {
     return kCompleted;
   }
 
-  // Start-up: the error route covers the session and the log-in.
+  // Start-up: the error route covers the session and the log-in; a location
+  // or setting that cannot be used as written is bad usage.
+  StartUpOptions startUp;
+  startUp.passwordCommand = options.passwordCommand;
+  if (options.verbose) startUp.trace = [](std::string_view step) { PrintStep(stderr, step); };
+  startUp.warn = [](std::string_view text) { PrintError(stderr, text); };
   OpenedAccount opened;
   try {
-    opened = OpenAccount(options.mailbox.value_or(""));
+    opened = OpenAccount(options.mailbox.value_or(""), startUp);
+  } catch (const mail::SettingError& e) {
+    return UsageFailure(e.what());
   } catch (const std::exception& e) {
     std::printf("%s\n", kStartUpFailureText.data());
     std::fflush(stdout);
@@ -102,9 +109,24 @@ int Main(int argc, char** argv) {
     }
   }
 
+  if (options.dryRun) {
+    std::string step;
+    try {
+      DryRun(*opened.account, folderPosition > 0 ? folderPosition : -1, options.deleteMessages,
+             std::cout, &step);
+    } catch (const std::exception& e) {
+      std::cout.flush();
+      PrintError(stderr, step + ": " + e.what());
+      return kRunFailed;
+    }
+    return kCompleted;
+  }
+
   RunState state;
-  TerminalFrontEnd frontEnd(SettingsFrom(options, folderPosition), stdout, stderr,
-                            ::isatty(STDERR_FILENO) == 1);
+  TerminalStyle style = TerminalStyleFor(stderr);
+  style.quiet = options.quiet;
+  style.verbose = options.verbose;
+  TerminalFrontEnd frontEnd(SettingsFrom(options, folderPosition), stdout, stderr, style);
   return RunProcessing(state, *opened.account, frontEnd) == RunOutcome::kCompleted ? kCompleted
                                                                                     : kRunFailed;
 }

@@ -1,5 +1,6 @@
 #include "mail/imap_connection.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -96,12 +97,15 @@ std::shared_ptr<vmime::security::cert::defaultCertificateVerifier> MakeVerifier(
 
 int ImapTimeoutSeconds() {
   const char* text = std::getenv(std::string(kImapTimeoutVariable).c_str());
-  if (text != nullptr) {
-    char* end = nullptr;
-    const long seconds = std::strtol(text, &end, 10);
-    if (end != text && *end == '\0' && seconds >= 1 && seconds <= 3600) return static_cast<int>(seconds);
+  if (text == nullptr || *text == '\0') return 20;
+  char* end = nullptr;
+  errno = 0;
+  const long seconds = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || errno != 0 || seconds < 1 || seconds > 3600) {
+    throw SettingError(std::string(kImapTimeoutVariable) + "=" + text +
+                       " is not a number of seconds from 1 to 3600");
   }
-  return 20;
+  return static_cast<int>(seconds);
 }
 
 std::shared_ptr<vmime::net::store> ConnectImapStore(const ImapUrl& url) {

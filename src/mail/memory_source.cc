@@ -75,6 +75,7 @@ class MemoryMessages : public MessageCollection {
       if (!messages[i].deleted) walk_.push_back(i);
     }
   }
+  std::int64_t Count() override { return static_cast<std::int64_t>(walk_.size()); }
   std::unique_ptr<Message> Next() override {
     if (next_ >= walk_.size()) return nullptr;
     return std::make_unique<MemoryMessage>(store_, folder_, walk_[next_++], marked_);

@@ -13,14 +13,28 @@ namespace tollbook::mail {
 // else ~/Maildir.
 std::string DefaultMailboxLocation();
 
+// What a session takes besides its location.
+struct SessionOptions {
+  // IMAP: the shell command whose first output line is the password; empty
+  // for none. It comes before the URL's password and ~/.netrc.
+  std::string passwordCommand;
+  // Told each step of connecting and logging in, when set.
+  TraceSink trace;
+  // Told what the user should know (a ~/.netrc that others can read); the
+  // text goes to standard error when unset.
+  TraceSink warn;
+};
+
 // Creates the session for a location: "maildir:PATH" or a plain directory
-// path for a Maildir++ tree; "imap://..." or "imaps://..." for an IMAP server.
-// Nothing is opened until Login(). Throws LoginError for a location it cannot
-// use (an unknown scheme).
-std::unique_ptr<Session> CreateSession(std::string_view location);
+// path for a Maildir++ tree ("~" or "~/..." at the start of the path is the
+// home directory); "imap://..." or "imaps://..." for an IMAP server. Schemes
+// are matched ignoring ASCII case. Nothing is opened until Login(). Throws
+// SettingError for a location it cannot use (an unknown scheme, a malformed
+// IMAP location or time-out).
+std::unique_ptr<Session> CreateSession(std::string_view location, const SessionOptions& options = {});
 
 // Implemented by the Maildir and IMAP sources.
-std::unique_ptr<Session> CreateMaildirSession(std::string path);
-std::unique_ptr<Session> CreateImapSession(std::string_view url);
+std::unique_ptr<Session> CreateMaildirSession(std::string path, TraceSink trace = {});
+std::unique_ptr<Session> CreateImapSession(std::string_view url, const SessionOptions& options = {});
 
 }  // namespace tollbook::mail

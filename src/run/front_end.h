@@ -45,6 +45,12 @@ class RunFrontEnd : public ProgressDisplay {
   // A run failed: message names the step and the cause, e.g.
   // "cannot write /srv/fullacct.csv: No space left on device".
   virtual void ReportRunFailure(std::string_view message) = 0;
+  // Whether someone follows the run step by step (tollbook-cli --verbose);
+  // when not, the run builds no text for Trace().
+  virtual bool Tracing() { return false; }
+  // One step of the run: "opened the folder Accounting: 200 messages". Never
+  // a password or a message's content.
+  virtual void Trace(std::string_view /*step*/) {}
 };
 
 }  // namespace tollbook

@@ -139,6 +139,8 @@ class MemoryAccount : public Account {
     if (store_->folders.empty()) throw MailError("the store has no mailbox folder");
     return std::make_unique<MemoryFolder>(store_, 0);
   }
+  std::string Location() override { return store_->location; }
+  bool Connected() override { return store_->connected; }
 
  private:
   StorePtr store_;
@@ -149,6 +151,8 @@ class MemorySession : public Session {
   explicit MemorySession(StorePtr store) : store_(std::move(store)) {}
   std::unique_ptr<Account> Login(std::string_view, std::string_view) override {
     if (store_->refuseLogin) throw LoginError("log-in refused");
+    store_->connected = true;
+    ++store_->logins;
     return std::make_unique<MemoryAccount>(store_);
   }
 

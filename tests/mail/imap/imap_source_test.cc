@@ -137,6 +137,8 @@ TEST(ImapSourceTest, AccountIsConnectedAndOwnedByTheLogInUser) {
   EXPECT_FALSE(account->Remote());
   EXPECT_EQ(account->Owner(), "acct");
   EXPECT_EQ(account->Mailbox()->Name(), "INBOX");
+  EXPECT_TRUE(account->Connected());
+  EXPECT_EQ(account->Location(), "imaps://acct@127.0.0.1:" + std::to_string(server->ImapsPort()));
 }
 
 TEST(ImapSourceTest, FoldersListInboxFirstThenByName) {
@@ -359,6 +361,7 @@ TEST(ImapSourceTest, ServerStoppedMidRunFailsTheRunCleanly) {
   EXPECT_GE(result.counts.accountingFiles, 1);
   EXPECT_EQ(result.full, merged);
   EXPECT_EQ(ListFolder(own.MaildirOf("acct") + "/cur").size(), 5u);
+  EXPECT_FALSE(account->Connected());  // what lets the window open it again
 }
 
 // Runs last: a refused password slows later log-ins from the same address.

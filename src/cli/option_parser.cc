@@ -2,7 +2,8 @@
 
 namespace tollbook::cli {
 
-ParsedArguments SplitArguments(int argc, const char* const* argv, std::span<const OptionSpec> specs) {
+ParsedArguments SplitArguments(int argc, const char* const* argv,
+                               std::span<const OptionSpec> specs) {
   ParsedArguments parsed;
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
@@ -33,7 +34,8 @@ ParsedArguments SplitArguments(int argc, const char* const* argv, std::span<cons
       } else {
         throw UsageError(std::string(name) + " needs a value");
       }
-      if (option.value.empty()) throw UsageError(std::string(name) + " needs a value that is not empty");
+      if (option.value.empty())
+        throw UsageError(std::string(name) + " needs a value that is not empty");
     }
     parsed.options.push_back(std::move(option));
   }
@@ -41,9 +43,9 @@ ParsedArguments SplitArguments(int argc, const char* const* argv, std::span<cons
 }
 
 int ReportUsageError(std::FILE* err, std::string_view program, std::string_view message) {
-  std::fprintf(err, "%.*s: %.*s\nTry '%.*s --help'.\n", static_cast<int>(program.size()), program.data(),
-               static_cast<int>(message.size()), message.data(), static_cast<int>(program.size()),
-               program.data());
+  std::fprintf(err, "%.*s: %.*s\nTry '%.*s --help'.\n", static_cast<int>(program.size()),
+               program.data(), static_cast<int>(message.size()), message.data(),
+               static_cast<int>(program.size()), program.data());
   std::fflush(err);
   return 2;
 }

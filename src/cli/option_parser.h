@@ -38,7 +38,8 @@ struct ParsedArguments {
 // or after "=" (long names only) and must not be empty. After "--" every
 // argument is an operand. Throws UsageError for an unknown option, a value
 // given to a flag, and a missing or empty value.
-ParsedArguments SplitArguments(int argc, const char* const* argv, std::span<const OptionSpec> specs);
+ParsedArguments SplitArguments(int argc, const char* const* argv,
+                               std::span<const OptionSpec> specs);
 
 // Prints "PROGRAM: MESSAGE" and "Try 'PROGRAM --help'." on err; returns 2,
 // the exit status of bad usage.

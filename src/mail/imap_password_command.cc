@@ -18,7 +18,9 @@ extern char** environ;
 namespace tollbook::mail {
 namespace {
 
-std::string Quoted(const std::string& command) { return "the password command \"" + command + "\""; }
+std::string Quoted(const std::string& command) {
+  return "the password command \"" + command + "\"";
+}
 
 // Closes a descriptor once.
 struct Descriptor {
@@ -41,12 +43,22 @@ std::string RunPasswordCommand(const std::string& command) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, writeEnd.fd, STDOUT_FILENO);
+  // The command gets SIGPIPE back, which tollbook-cli ignores for itself.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
   const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
   pid_t child = 0;
-  const int spawned = ::posix_spawn(&child, "/bin/sh", &actions, nullptr,
+  const int spawned = ::posix_spawn(&child, "/bin/sh", &actions, &attributes,
                                     const_cast<char* const*>(argv), environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) throw LoginError("cannot run " + Quoted(command) + ": " + std::strerror(spawned));
+  if (spawned != 0)
+    throw LoginError("cannot run " + Quoted(command) + ": " + std::strerror(spawned));
   ::close(writeEnd.fd);
   writeEnd.fd = -1;
 
@@ -66,7 +78,8 @@ std::string RunPasswordCommand(const std::string& command) {
   }
   int status = 0;
   while (::waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) throw LoginError("cannot wait for " + Quoted(command) + ": " + std::strerror(errno));
+    if (errno != EINTR)
+      throw LoginError("cannot wait for " + Quoted(command) + ": " + std::strerror(errno));
   }
   const auto end = output.find_first_of("\r\n");
   std::string password = output.substr(0, end);
@@ -74,7 +87,8 @@ std::string RunPasswordCommand(const std::string& command) {
   std::fill(std::begin(buffer), std::end(buffer), '\0');
 
   if (readError != 0) {
-    throw LoginError("cannot read the output of " + Quoted(command) + ": " + std::strerror(readError));
+    throw LoginError("cannot read the output of " + Quoted(command) + ": " +
+                     std::strerror(readError));
   }
   if (WIFSIGNALED(status)) {
     throw LoginError(Quoted(command) + " was killed by signal " + std::to_string(WTERMSIG(status)) +
@@ -85,8 +99,8 @@ std::string RunPasswordCommand(const std::string& command) {
                      std::to_string(WEXITSTATUS(status)));
   }
   if (password.empty()) {
-    throw LoginError(Quoted(command) + (end == 0 ? " printed an empty first line"
-                                                 : " printed nothing") +
+    throw LoginError(Quoted(command) +
+                     (end == 0 ? " printed an empty first line" : " printed nothing") +
                      "; it must print the password as its first line");
   }
   return password;

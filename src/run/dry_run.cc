@@ -45,12 +45,14 @@ std::int64_t DryRun(mail::Account& account, int folderIndex, bool deleteMessages
     const mail::MessageIdentity identity = message->Identity();
     const std::uint64_t size = attachment->DecodedSize();
     out << PrintableText(identity.store_id) << ' '
-        << (identity.message_id.empty() ? std::string("-") : PrintableText(identity.message_id)) << " \""
-        << PrintableText(name) << "\" " << size << " bytes" << (deleteMessages ? ", would be deleted" : "")
-        << '\n';
+        << (identity.message_id.empty() ? std::string("-") : PrintableText(identity.message_id))
+        << " \"" << PrintableText(name) << "\" " << size << " bytes"
+        << (deleteMessages ? ", would be deleted" : "") << '\n';
   }
   out << count << (count == 1 ? " accounting file" : " accounting files") << " would be collected";
-  if (deleteMessages) out << " and " << (count == 1 ? "its message" : "their " + std::to_string(count) + " messages") << " deleted";
+  if (deleteMessages)
+    out << " and " << (count == 1 ? "its message" : "their " + std::to_string(count) + " messages")
+        << " deleted";
   out << ".\n";
   out.flush();
   return count;

@@ -6,12 +6,14 @@
 #include <csignal>
 #include <cstdio>
 #include <exception>
+#include <iostream>
 #include <string>
 
 #include "accounting/run_state.h"
 #include "cli/cli_options.h"
 #include "cli/stop_signals.h"
 #include "cli/terminal_front_end.h"
+#include "run/dry_run.h"
 #include "run/output_paths.h"
 #include "run/processing_run.h"
 #include "run/start_up.h"
@@ -30,9 +32,7 @@ constexpr const char* kVersionText =
     "There is NO WARRANTY, to the extent permitted by law.\n";
 
 int UsageFailure(const std::string& message) {
-  PrintError(stderr, message);
-  std::fputs("Try 'tollbook-cli --help'.\n", stderr);
-  return kBadUsage;
+  return ReportUsageError(stderr, "tollbook-cli", message);
 }
 
 std::string CurrentDirectory() {
@@ -80,10 +80,17 @@ int Main(int argc, char** argv) {
 
   // Start-up: the error route covers the session and the log-in, whatever the
   // grade of the failure (a refused log-in, an unreachable server, a netrc
-  // that cannot be read): the program cannot go on without an account.
+  // that cannot be read): the program cannot go on without an account. A
+  // location or setting that cannot be used as written is bad usage.
+  StartUpOptions startUp;
+  startUp.passwordCommand = options.passwordCommand;
+  if (options.verbose) startUp.trace = [](std::string_view step) { PrintStep(stderr, step); };
+  startUp.warn = [](std::string_view text) { PrintError(stderr, text); };
   OpenedAccount opened;
   try {
-    opened = OpenAccount(options.mailbox.value_or(""));
+    opened = OpenAccount(options.mailbox.value_or(""), startUp);
+  } catch (const mail::SettingError& e) {
+    return UsageFailure(e.what());
   } catch (const std::exception& e) {
     std::printf("%s\n", kStartUpFailureText.data());
     std::fflush(stdout);
@@ -114,9 +121,24 @@ int Main(int argc, char** argv) {
     }
   }
 
+  if (options.dryRun) {
+    std::string step;
+    try {
+      DryRun(*opened.account, folderPosition > 0 ? folderPosition : -1, options.deleteMessages,
+             std::cout, &step);
+    } catch (const std::exception& e) {
+      std::cout.flush();
+      PrintError(stderr, step + ": " + e.what());
+      return kRunFailed;
+    }
+    return kCompleted;
+  }
+
   RunState state;
-  TerminalFrontEnd frontEnd(SettingsFrom(options, folderPosition), stdout, stderr,
-                            ::isatty(STDERR_FILENO) == 1);
+  TerminalStyle style = TerminalStyleFor(stderr);
+  style.quiet = options.quiet;
+  style.verbose = options.verbose;
+  TerminalFrontEnd frontEnd(SettingsFrom(options, folderPosition), stdout, stderr, style);
   if (StopSignal() != 0) {
     PrintError(stderr, "interrupted before the run started; nothing was written");
     return 128 + StopSignal();

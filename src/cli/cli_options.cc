@@ -8,62 +8,77 @@ namespace {
 struct ValueOption {
   std::string_view name;
   std::optional<std::string> CliOptions::*field;
+  bool ofTheRun;  // has no meaning for --list-folders
 };
 
 constexpr ValueOption kValueOptions[] = {
-    {"--mailbox", &CliOptions::mailbox},
-    {"--folder", &CliOptions::folder},
-    {"--output", &CliOptions::outputFolder},
-    {"--full-file", &CliOptions::fullFile},
-    {"--summary-file", &CliOptions::summaryFile},
+    {"--mailbox", &CliOptions::mailbox, false},
+    {"--password-command", &CliOptions::passwordCommand, false},
+    {"--folder", &CliOptions::folder, true},
+    {"--output", &CliOptions::outputFolder, true},
+    {"--full-file", &CliOptions::fullFile, true},
+    {"--summary-file", &CliOptions::summaryFile, true},
 };
 
 struct FlagOption {
   std::string_view name;
   bool CliOptions::*field;
+  bool ofTheRun;
 };
 
 constexpr FlagOption kFlagOptions[] = {
-    {"--delete", &CliOptions::deleteMessages}, {"--cleanup", &CliOptions::cleanup},
-    {"--summary", &CliOptions::summary},       {"--list-folders", &CliOptions::listFolders},
-    {"--help", &CliOptions::help},             {"-h", &CliOptions::help},
-    {"--version", &CliOptions::version},
+    {"--delete", &CliOptions::deleteMessages, true},
+    {"--cleanup", &CliOptions::cleanup, true},
+    {"--summary", &CliOptions::summary, true},
+    {"--dry-run", &CliOptions::dryRun, true},
+    {"--quiet", &CliOptions::quiet, false},
+    {"-q", &CliOptions::quiet, false},
+    {"--verbose", &CliOptions::verbose, false},
+    {"-v", &CliOptions::verbose, false},
+    {"--list-folders", &CliOptions::listFolders, false},
+    {"--help", &CliOptions::help, false},
+    {"-h", &CliOptions::help, false},
+    {"--version", &CliOptions::version, false},
 };
+
+std::vector<OptionSpec> Specs() {
+  std::vector<OptionSpec> specs;
+  for (const auto& option : kValueOptions) specs.push_back({option.name, true});
+  for (const auto& flag : kFlagOptions) specs.push_back({flag.name, false});
+  return specs;
+}
 
 }  // namespace
 
 CliOptions ParseCliOptions(int argc, const char* const* argv) {
-  CliOptions options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    const auto equals = arg.find('=');
-    const std::string_view name = arg.starts_with("--") ? arg.substr(0, equals) : arg;
-
-    bool known = false;
-    for (const auto& flag : kFlagOptions) {
-      if (name != flag.name) continue;
-      if (name != arg) throw UsageError(std::string(name) + " takes no value");
-      options.*flag.field = true;
-      known = true;
-    }
-    for (const auto& option : kValueOptions) {
-      if (name != option.name) continue;
-      std::string value;
-      if (name != arg) {
-        value = arg.substr(equals + 1);
-      } else if (i + 1 < argc) {
-        value = argv[++i];
-      } else {
-        throw UsageError(std::string(name) + " needs a value");
-      }
-      if (value.empty()) throw UsageError(std::string(name) + " needs a value that is not empty");
-      options.*option.field = std::move(value);
-      known = true;
-    }
-    if (known) continue;
-    if (arg.starts_with("-")) throw UsageError("unknown option " + std::string(name));
-    throw UsageError("unexpected argument " + std::string(arg) +
+  static const std::vector<OptionSpec> specs = Specs();
+  const ParsedArguments parsed = SplitArguments(argc, argv, specs);
+  if (!parsed.operands.empty()) {
+    throw UsageError("unexpected argument " + parsed.operands.front() +
                      " (the mailbox is given with --mailbox)");
+  }
+  CliOptions options;
+  std::string runOption;  // the first option of the run given
+  for (const auto& option : parsed.options) {
+    for (const auto& value : kValueOptions) {
+      if (option.name != value.name) continue;
+      options.*value.field = option.value;
+      if (value.ofTheRun && runOption.empty()) runOption = value.name;
+    }
+    for (const auto& flag : kFlagOptions) {
+      if (option.name != flag.name) continue;
+      options.*flag.field = true;
+      if (flag.ofTheRun && runOption.empty()) runOption = flag.name;
+    }
+  }
+  if (options.help || options.version) return options;
+  if (options.listFolders && !runOption.empty()) {
+    throw UsageError("--list-folders runs nothing, so " + runOption +
+                     " has no meaning with it; give one or the other");
+  }
+  if (options.quiet && options.verbose) throw UsageError("--quiet and --verbose contradict each other");
+  if (options.quiet && options.dryRun) {
+    throw UsageError("--quiet and --dry-run contradict each other (a dry run prints its list)");
   }
   return options;
 }

@@ -2,16 +2,19 @@
 #pragma once
 
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "base/option_parser.h"
 
 namespace tollbook::cli {
 
 inline constexpr std::string_view kUsage =
     "Usage: tollbook-cli [--mailbox URL] [--folder NAME] [--output DIR]\n"
-    "                    [--full-file PATH] [--summary-file PATH]\n"
-    "                    [--delete] [--cleanup] [--summary] [--list-folders] [--help] [--version]\n"
+    "                    [--full-file PATH] [--summary-file PATH] [--password-command CMD]\n"
+    "                    [--delete] [--cleanup] [--summary] [--dry-run] [-q|-v]\n"
+    "       tollbook-cli [--mailbox URL] [--password-command CMD] --list-folders\n"
+    "       tollbook-cli --help | --version\n"
     "\n"
     "Collects the gateway accounting files of one mail folder into fullacct.csv and,\n"
     "with --summary, writes summary.csv: the same run as the window's GO button.\n"
@@ -24,11 +27,26 @@ inline constexpr std::string_view kUsage =
     "                       Default: the current directory.\n"
     "  --full-file PATH     the full accounting file. Default: DIR/fullacct.csv.\n"
     "  --summary-file PATH  the summary file. Default: DIR/summary.csv.\n"
+    "  --password-command CMD\n"
+    "                       IMAP: run CMD with /bin/sh -c; its first output line is the\n"
+    "                       password. Default: $TOLLBOOK_IMAP_PASSWORD_COMMAND. The\n"
+    "                       password is taken from the first of: this command, the\n"
+    "                       URL (USER:PASSWORD@HOST), ~/.netrc ($NETRC). A password in\n"
+    "                       the URL is the last resort: it shows in ps.\n"
     "  --delete             delete each message once its accounting file is merged.\n"
     "  --cleanup            delete each scratch file once it is merged.\n"
     "  --summary            write the summary file.\n"
+    "  --dry-run            write nothing, delete nothing: list the messages a run would\n"
+    "                       collect (identity, Message-ID, attachment name and decoded\n"
+    "                       size), with --delete those it would delete, and the count.\n"
+    "  -q, --quiet          print nothing on standard output unless start-up fails;\n"
+    "                       errors still go to standard error.\n"
+    "  -v, --verbose        tell each step on standard error: connecting, log-in, the\n"
+    "                       folder and its message count, each accounting file saved\n"
+    "                       and its message, each deletion batch committed.\n"
     "  --list-folders       print the folder list, one name a line, and stop.\n"
     "  --help, --version    print this text or the version, and stop.\n"
+    "  --                   ends the options.\n"
     "\n"
     "A run refuses to start while another run writes to the same folders. SIGINT,\n"
     "SIGTERM or SIGHUP stops it after the current accounting file, with every\n"
@@ -44,23 +62,22 @@ struct CliOptions {
   std::optional<std::string> outputFolder;
   std::optional<std::string> fullFile;
   std::optional<std::string> summaryFile;
+  std::optional<std::string> passwordCommand;
   bool deleteMessages = false;
   bool cleanup = false;
   bool summary = false;
+  bool dryRun = false;
+  bool quiet = false;
+  bool verbose = false;
   bool listFolders = false;
   bool help = false;
   bool version = false;
 };
 
-// Bad usage: an unknown option, a missing or empty value, an argument that is
-// not an option. The message says which.
-class UsageError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
 // Parses argv[1] to argv[argc-1]. Options with a value take it as the next
-// argument or after "=" ("--output=DIR"). Throws UsageError.
+// argument or after "=" ("--output=DIR"); "--" ends the options. Throws
+// UsageError, also for options that do not go together: --list-folders with
+// an option of the run, --quiet with --verbose or --dry-run.
 CliOptions ParseCliOptions(int argc, const char* const* argv);
 
 }  // namespace tollbook::cli

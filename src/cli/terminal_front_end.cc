@@ -1,5 +1,9 @@
 #include "cli/terminal_front_end.h"
 
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
 #include "cli/stop_signals.h"
 
 namespace tollbook::cli {
@@ -20,18 +24,30 @@ void PrintError(std::FILE* err, std::string_view message) {
   std::fflush(err);
 }
 
+void PrintStep(std::FILE* err, std::string_view step) { PrintError(err, step); }
+
+TerminalStyle TerminalStyleFor(std::FILE* err) {
+  TerminalStyle style;
+  style.showProgress = ::isatty(::fileno(err)) == 1;
+  const char* term = std::getenv("TERM");
+  style.escapes = term != nullptr && *term != '\0' && std::strcmp(term, "dumb") != 0;
+  return style;
+}
+
 TerminalFrontEnd::TerminalFrontEnd(RunSettings settings, std::FILE* out, std::FILE* err,
-                                   bool showProgress)
-    : settings_(std::move(settings)), out_(out), err_(err), showProgress_(showProgress) {}
+                                   TerminalStyle style)
+    : settings_(std::move(settings)), out_(out), err_(err), style_(style) {
+  if (style_.quiet) style_.showProgress = false;
+}
 
 void TerminalFrontEnd::SetProgressCaption(std::string_view caption) {
-  if (!showProgress_ || caption == progress_) return;
+  if (!style_.showProgress || caption == progress_) return;
   progress_ = caption;
   Repaint(true);
 }
 
 void TerminalFrontEnd::SetCurrentCaption(std::string_view caption) {
-  if (!showProgress_) return;
+  if (!style_.showProgress) return;
   current_ = caption;
   Repaint(current_.empty());
 }
@@ -51,19 +67,34 @@ void TerminalFrontEnd::Repaint(bool force) {
   }
   Write(err_, "\r");
   Write(err_, line_);
-  Write(err_, "\x1b[K");
+  if (style_.escapes) {
+    Write(err_, "\x1b[K");
+  } else if (shownWidth_ > line_.size()) {
+    // Blanks over the rest of the longer line before, and back.
+    const std::string blanks(shownWidth_ - line_.size(), ' ');
+    Write(err_, blanks);
+    Write(err_, "\r");
+    Write(err_, line_);
+  }
+  shownWidth_ = line_.size();
   std::fflush(err_);
   lineShown_ = true;
 }
 
 void TerminalFrontEnd::ClearLine() {
   if (!lineShown_) return;
-  Write(err_, "\r\x1b[K");
+  if (style_.escapes) {
+    Write(err_, "\r\x1b[K");
+  } else {
+    Write(err_, "\r" + std::string(shownWidth_, ' ') + "\r");
+  }
   std::fflush(err_);
   lineShown_ = false;
+  shownWidth_ = 0;
 }
 
 void TerminalFrontEnd::ShowMessageBox(const MessageBoxRequest& box) {
+  if (style_.quiet) return;
   ClearLine();
   Write(out_, box.text);
   Write(out_, "\n");
@@ -75,6 +106,13 @@ bool TerminalFrontEnd::StopRequested() { return StopSignal() != 0; }
 void TerminalFrontEnd::ReportRunFailure(std::string_view message) {
   ClearLine();
   PrintError(err_, message);
+}
+
+void TerminalFrontEnd::Trace(std::string_view step) {
+  if (!style_.verbose) return;
+  ClearLine();
+  PrintStep(err_, step);
+  if (!line_.empty() && style_.showProgress) Repaint(true);
 }
 
 }  // namespace tollbook::cli

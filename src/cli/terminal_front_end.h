@@ -11,11 +11,22 @@
 
 namespace tollbook::cli {
 
+// How the front end writes.
+struct TerminalStyle {
+  bool showProgress = false;  // err is a terminal: progress as one updating line
+  bool escapes = true;        // the terminal clears a line's end with ESC [ K (not TERM=dumb)
+  bool quiet = false;         // no boxes on out, no progress (failures still go to err)
+  bool verbose = false;       // Trace() steps go to err, one line each
+};
+
+// The style for err: progress when it is a terminal, escapes unless $TERM is
+// "dumb" or unset.
+TerminalStyle TerminalStyleFor(std::FILE* err);
+
 class TerminalFrontEnd : public RunFrontEnd {
  public:
-  // Writes boxes to out and progress and failures to err. showProgress is set
-  // when err is a terminal; without it no progress is written at all.
-  TerminalFrontEnd(RunSettings settings, std::FILE* out, std::FILE* err, bool showProgress);
+  // Writes boxes to out and progress, steps and failures to err.
+  TerminalFrontEnd(RunSettings settings, std::FILE* out, std::FILE* err, TerminalStyle style);
 
   RunSettings ReadSettings() override { return settings_; }
   void SetProgressCaption(std::string_view caption) override;
@@ -26,6 +37,8 @@ class TerminalFrontEnd : public RunFrontEnd {
   void ReportRunFailure(std::string_view message) override;
   // True once a stop signal came (InstallStopSignals).
   bool StopRequested() override;
+  bool Tracing() override { return style_.verbose; }
+  void Trace(std::string_view step) override;
 
  private:
   void Repaint(bool force);
@@ -34,7 +47,8 @@ class TerminalFrontEnd : public RunFrontEnd {
   RunSettings settings_;
   std::FILE* out_;
   std::FILE* err_;
-  bool showProgress_;
+  TerminalStyle style_;
+  std::size_t shownWidth_ = 0;  // the length of the progress line on screen
   std::string progress_;
   std::string current_;
   std::string line_;
@@ -44,5 +58,9 @@ class TerminalFrontEnd : public RunFrontEnd {
 
 // Prints "tollbook-cli: message" on err.
 void PrintError(std::FILE* err, std::string_view message);
+
+// Prints "tollbook-cli: step" on err when verbose is set; for the steps of
+// start-up, before there is a front end.
+void PrintStep(std::FILE* err, std::string_view step);
 
 }  // namespace tollbook::cli

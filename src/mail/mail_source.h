@@ -11,6 +11,8 @@
 // their library's exceptions into these in one place.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <stdexcept>
@@ -29,6 +31,13 @@ class MailError : public std::runtime_error {
 class LoginError : public MailError {
  public:
   using MailError::MailError;
+};
+// A mailbox location or a setting of the environment that cannot be used as
+// written (an unknown scheme, a time-out that is no number): bad usage rather
+// than a failed log-in, though start-up takes its error route all the same.
+class SettingError : public LoginError {
+ public:
+  using LoginError::LoginError;
 };
 // The connection to the store broke or timed out after the log-in.
 class ConnectionError : public MailError {
@@ -50,6 +59,9 @@ class Attachment {
   // emptied file; a symbolic link at path is refused, not followed. Throws
   // tollbook::Failure for file errors and MailError for mail errors.
   void Save(const std::string& path);
+  // The number of bytes Save() would write. Reads (and decodes) the whole
+  // content, writing it nowhere. Throws MailError.
+  std::uint64_t DecodedSize();
 
  protected:
   // Streams the decoded content into out. Write errors are checked by Save.
@@ -65,6 +77,13 @@ class AttachmentCollection {
   virtual std::unique_ptr<Attachment> Item(int index) = 0;
 };
 
+// What tells a person which message of the store is meant.
+struct MessageIdentity {
+  std::string store_id;    // the store's own name: a Maildir unique name, an IMAP UID
+  std::string message_id;  // the Message-ID field as written, "" when there is none
+  std::string date;        // the Date field as written, "" when there is none
+};
+
 class Message {
  public:
   virtual ~Message() = default;
@@ -77,6 +96,9 @@ class Message {
   virtual void Delete() = 0;
   // A short description for error messages, e.g. a file name or "UID 42".
   virtual std::string Describe() = 0;
+  // The message's identity, read from the store without changing anything.
+  // The default knows only Describe(). Throws MessageError.
+  virtual MessageIdentity Identity() { return {Describe(), "", ""}; }
 };
 
 // The messages of one folder, walked once from first to last.
@@ -85,6 +107,9 @@ class MessageCollection {
   virtual ~MessageCollection() = default;
   // The next message, or nullptr after the last one.
   virtual std::unique_ptr<Message> Next() = 0;
+  // How many messages the walk will go through, as the folder held them when
+  // it was opened; -1 when the store cannot tell without walking.
+  virtual std::int64_t Count() { return -1; }
   // Removes every message marked by Delete() since the last commit. The caller
   // makes everything it took from those messages durable first. A store may
   // carry the removal out in the background while the walk goes on; a failure
@@ -124,6 +149,28 @@ class Account {
   virtual std::unique_ptr<FolderCollection> AllFolders() = 0;
   // The account's own mailbox folder (INBOX).
   virtual std::unique_ptr<Folder> Mailbox() = 0;
+  // Where the mailbox is, for people: a Maildir path or an IMAP location
+  // without its password. "" when the store has no such name.
+  virtual std::string Location() { return ""; }
+  // False when the connection to the store is lost; a live connection may
+  // be asked (an IMAP NOOP). A local store is always connected.
+  virtual bool Connected() { return true; }
+};
+
+// Steps of the session worth telling a user who asked for them ("connecting
+// to imaps://host:993", "logged in as ann"). Never holds a password.
+using TraceSink = std::function<void(std::string_view step)>;
+
+// What a session takes besides its location.
+struct SessionOptions {
+  // IMAP: the shell command whose first output line is the password; empty
+  // for none. It comes before the URL's password and ~/.netrc.
+  std::string passwordCommand;
+  // Told each step of connecting and logging in, when set.
+  TraceSink trace;
+  // Told what the user should know (a ~/.netrc that others can read); the
+  // text goes to standard error when unset.
+  TraceSink warn;
 };
 
 class Session {

@@ -48,6 +48,12 @@ class RunFrontEnd : public ProgressDisplay {
   // Asked between messages: true ends the walk at that point, with every
   // handled file whole (the command line on SIGINT, the window on close).
   virtual bool StopRequested() { return false; }
+  // Whether someone follows the run step by step (tollbook-cli --verbose);
+  // when not, the run builds no text for Trace().
+  virtual bool Tracing() { return false; }
+  // One step of the run: "opened the folder Accounting: 200 messages". Never
+  // a password or a message's content.
+  virtual void Trace(std::string_view /*step*/) {}
 };
 
 }  // namespace tollbook

@@ -50,6 +50,7 @@ class Run {
   void Walk(mail::MessageCollection& messages);
   void CommitDeletions(mail::MessageCollection& messages);
   void WriteSummary();
+  void TraceSaved(mail::Message& message, std::int64_t count);
 
   RunState& state_;
   mail::Account& account_;
@@ -60,6 +61,7 @@ class Run {
   std::optional<OutputFile> full_;
   int pendingDeletions_ = 0;
   bool fullDirectorySynced_ = false;
+  bool tracing_ = false;
 };
 
 void Run::Execute() {
@@ -82,11 +84,19 @@ void Run::Execute() {
   auto folder = k > 1 ? folderList->Item(k) : account_.Mailbox();
   step = "opening the folder " + folder->Name();
   auto messages = folder->Messages(settings_.deleteMessages);
+  tracing_ = frontEnd_.Tracing();
+  if (tracing_) {
+    const std::int64_t total = messages->Count();
+    frontEnd_.Trace("opened the folder " + folder->Name() +
+                    (total >= 0 ? ": " + std::to_string(total) + " messages" : std::string()) +
+                    (settings_.deleteMessages ? " (for deletion)" : " (read-only)"));
+  }
   Walk(*messages);
   if (pendingDeletions_ > 0) CommitDeletions(*messages);
   if (settings_.deleteMessages) {
     step = "deleting the handled messages";
     messages->FinishDeletions();
+    if (tracing_) frontEnd_.Trace("every committed deletion is done");
   }
 
   step = "closing the full accounting file";
@@ -169,6 +179,7 @@ void Run::Walk(mail::MessageCollection& messages) {
     step += ", accounting file " + std::to_string(count);
     attachment->Save(state_.AccountingFilePath);
     FaultPoint("save");
+    if (tracing_) TraceSaved(*message, count);
     MergeAccountingFile(state_, full_->Stream(), settings_.generateSummary);
     full_->CheckWrites();
     FaultPoint("merge");
@@ -203,7 +214,18 @@ void Run::CommitDeletions(mail::MessageCollection& messages) {
   step = "deleting " + std::to_string(pendingDeletions_) + " handled messages";
   messages.CommitDeletions();
   FaultPoint("commit");
+  if (tracing_) {
+    frontEnd_.Trace("committed the deletion of " + std::to_string(pendingDeletions_) + " messages (" +
+                    full_->Path() + " synced first)");
+  }
   pendingDeletions_ = 0;
+}
+
+void Run::TraceSaved(mail::Message& message, std::int64_t count) {
+  const mail::MessageIdentity identity = message.Identity();
+  frontEnd_.Trace("saved accounting file " + std::to_string(count) + " (" + state_.AccountingFilePath +
+                  ") of message " + identity.store_id +
+                  (identity.message_id.empty() ? std::string() : " " + identity.message_id));
 }
 
 void Run::WriteSummary() {

@@ -1,15 +1,25 @@
 #include "run/start_up.h"
 
+#include <cstdlib>
+
 #include "base/text.h"
 #include "mail/session_factory.h"
 
 namespace tollbook {
 
-OpenedAccount OpenAccount(std::string_view location) {
+OpenedAccount OpenAccount(std::string_view location, const StartUpOptions& options) {
   const std::string resolved =
       location.empty() ? mail::DefaultMailboxLocation() : std::string(location);
+  mail::SessionOptions sessionOptions;
+  if (options.passwordCommand) {
+    sessionOptions.passwordCommand = *options.passwordCommand;
+  } else if (const char* command = std::getenv(std::string(kPasswordCommandVariable).c_str())) {
+    sessionOptions.passwordCommand = command;
+  }
+  sessionOptions.trace = options.trace;
+  sessionOptions.warn = options.warn;
   OpenedAccount opened;
-  opened.session = mail::CreateSession(resolved);
+  opened.session = mail::CreateSession(resolved, sessionOptions);
   opened.account = opened.session->Login("", "");
   if (!opened.account) throw mail::LoginError("the log-in gave no account");
   return opened;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,9 @@ namespace tollbook {
 inline constexpr std::string_view kStartUpFailureText =
     "Groupwise 5 32-bit client not correctly Installed";
 
+// Names the IMAP password command where no option does (the window).
+inline constexpr std::string_view kPasswordCommandVariable = "TOLLBOOK_IMAP_PASSWORD_COMMAND";
+
 // The logged-in account and the session it came from; the account is
 // released first.
 struct OpenedAccount {
@@ -24,11 +28,20 @@ struct OpenedAccount {
   std::unique_ptr<mail::Account> account;
 };
 
+// What start-up takes besides the location.
+struct StartUpOptions {
+  // The IMAP password command; unset: $TOLLBOOK_IMAP_PASSWORD_COMMAND.
+  std::optional<std::string> passwordCommand;
+  mail::TraceSink trace;  // each step of connecting and logging in, when set
+  mail::TraceSink warn;   // warnings; standard error when unset
+};
+
 // Opens the mailbox at location ("maildir:PATH", a directory path,
 // "imap://..." or "imaps://..."); an empty location means the default one
 // (mail::DefaultMailboxLocation). Logs in with two empty texts. Throws
-// mail::LoginError whose message names the mailbox and the cause.
-OpenedAccount OpenAccount(std::string_view location);
+// mail::LoginError whose message names the mailbox and the cause
+// (mail::SettingError when the location or a setting is malformed).
+OpenedAccount OpenAccount(std::string_view location, const StartUpOptions& options = {});
 
 // "Remote" when the account is a local copy of the mailbox, else "Connected".
 std::string_view ConnectionModeText(mail::Account& account);

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "base/text.h"
 #include "run/output_paths.h"
 #include "run/processing_run.h"
 #include "ui/directory_view.h"
@@ -83,15 +84,8 @@ bool GWfrm::Form_Load() {
   }
 
   try {
-    Text1->setText(QString::fromLatin1(ConnectionModeText(*GwAccount)));
-    tUserid->setText(QString::fromStdString(GwAccount->Owner()));
-    Combo1->clear();
-    Combo1->clearEditText();
-    Combo1->addItem(QStringLiteral("<Select Folder>"));
-    for (const std::string& name : FolderNames(*GwAccount)) {
-      Combo1->addItem(QString::fromStdString(name));
-    }
-    Combo1->setCurrentIndex(-1);
+    ShowAccount();
+    FillFolderList(FolderNames(*GwAccount));
   } catch (const std::exception& e) {
     ShowBox({std::string("cannot read the mail account: ") + e.what(), MessageIcon::kCritical, ""});
     return false;
@@ -110,10 +104,13 @@ void GWfrm::Command1_Click() {
 
 void GWfrm::Command4_Click() {
   if (!GwAccount || running_) return;
+  if (!EnsureConnected() || !ResolveTypedFolder()) return;
   running_ = true;
   closeDuringRun_ = false;
   eventPollClock_.invalidate();
-  RunProcessing(runState_, *GwAccount, *this);
+  if (RunProcessing(runState_, *GwAccount, *this) == RunOutcome::kFailed && !GwAccount->Connected()) {
+    Text1->setText(QString::fromLatin1(kNotConnectedText));
+  }
   running_ = false;
   if (closeDuringRun_) {
     close();
@@ -139,6 +136,72 @@ void GWfrm::closeEvent(QCloseEvent* event) {
   }
   closeDuringRun_ = true;
   event->ignore();
+}
+
+void GWfrm::ShowAccount() {
+  Text1->setText(QString::fromLatin1(ConnectionModeText(*GwAccount)));
+  tUserid->setText(QString::fromStdString(GwAccount->Owner()));
+  const QString location = QString::fromStdString(GwAccount->Location());
+  Text1->setToolTip(location);
+  tUserid->setToolTip(location);
+}
+
+void GWfrm::FillFolderList(const std::vector<std::string>& names) {
+  Combo1->clear();
+  Combo1->clearEditText();
+  Combo1->addItem(QStringLiteral("<Select Folder>"));
+  for (const std::string& name : names) Combo1->addItem(QString::fromStdString(name));
+  Combo1->setCurrentIndex(-1);
+}
+
+// A connection found lost is opened anew (a new log-in). Returns true when
+// the run may go ahead: the connection is there and the folder list is the
+// one Combo1 shows. A changed list is shown and the run left to the user.
+bool GWfrm::EnsureConnected() {
+  if (GwAccount->Connected()) return true;
+  Text1->setText(QString::fromLatin1(kReconnectingText));
+  Text1->repaint();
+  std::vector<std::string> names;
+  try {
+    OpenedAccount opened = openAccount_();
+    if (!opened.account) throw mail::LoginError("the log-in gave no account");
+    names = FolderNames(*opened.account);
+    GwAccount.reset();  // the old account goes before its session
+    GwSession = std::move(opened.session);
+    GwAccount = std::move(opened.account);
+  } catch (const std::exception& e) {
+    Text1->setText(QString::fromLatin1(kNotConnectedText));
+    ShowBox({std::string("The connection to the mailbox was lost and cannot be opened again: ") + e.what(),
+             MessageIcon::kCritical, ""});
+    return false;
+  }
+  ShowAccount();
+  std::vector<std::string> shown;
+  for (int i = 1; i < Combo1->count(); ++i) shown.push_back(Combo1->itemText(i).toStdString());
+  if (names == shown) return true;
+  FillFolderList(names);
+  ShowBox({"The connection to the mailbox was lost and has been opened again, and its folder list has "
+           "changed. Choose the folder again and press GO.",
+           MessageIcon::kWarning, ""});
+  return false;
+}
+
+// Typed text in Combo1 chooses the entry it names (ASCII case ignored); text
+// that names none is refused before anything is emptied. Empty text keeps
+// its meaning: the mailbox.
+bool GWfrm::ResolveTypedFolder() {
+  const QString text = Combo1->currentText();
+  if (text.isEmpty() || ListIndex(*Combo1) >= 0) return true;
+  const std::string typed = text.toStdString();
+  for (int i = 0; i < Combo1->count(); ++i) {
+    if (EqualsIgnoreCase(Combo1->itemText(i).toStdString(), typed)) {
+      Combo1->setCurrentIndex(i);
+      Combo1->setEditText(Combo1->itemText(i));
+      return true;
+    }
+  }
+  ShowBox({"No folder named " + typed + ".", MessageIcon::kWarning, ""});
+  return false;
 }
 
 void GWfrm::Dir1_Change() { ApplyOutputPathRule(); }

@@ -35,7 +35,8 @@ class GWfrm : public QWidget, public RunFrontEnd {
   Q_OBJECT
 
  public:
-  // openAccount is called once, by Form_Load. Boxes are shown through boxes,
+  // openAccount is called by Form_Load, and again by GO when the connection
+  // to the mailbox was lost. Boxes are shown through boxes,
   // which must outlive the window. The directory view starts at
   // startDirectory (absolute). The run state's tables are allocated here.
   GWfrm(AccountOpener openAccount, MessageBoxes& boxes, const QString& startDirectory,
@@ -81,6 +82,10 @@ class GWfrm : public QWidget, public RunFrontEnd {
   void ApplyOutputPathRule();
   void ShowBox(const MessageBoxRequest& request, const QString& detail = {});
   void ShowFolderError(const QString& message);
+  void ShowAccount();
+  void FillFolderList(const std::vector<std::string>& names);
+  bool EnsureConnected();
+  bool ResolveTypedFolder();
 
   AccountOpener openAccount_;
   MessageBoxes& boxes_;
@@ -117,6 +122,10 @@ class GWfrm : public QWidget, public RunFrontEnd {
   QLabel* Label1 = nullptr;
   QTimer* Timer1 = nullptr;
 };
+
+// Text1 while a lost connection is opened again, and after that failed.
+inline constexpr std::string_view kReconnectingText = "Connecting again . . .";
+inline constexpr std::string_view kNotConnectedText = "Not connected";
 
 // Combo1's list index as the run reads it: the chosen entry, or -1 when none
 // is chosen or the text field holds something other than the chosen entry.

@@ -89,18 +89,37 @@ TEST(Cli, BadUsageExitsWithTwo) {
   const struct {
     std::vector<std::string> args;
     const char* error;
+    std::map<std::string, std::optional<std::string>> environment;
   } cases[] = {
-      {{"--bogus"}, "tollbook-cli: unknown option --bogus\n"},
-      {{"--output"}, "tollbook-cli: --output needs a value\n"},
-      {{"--output="}, "tollbook-cli: --output needs a value that is not empty\n"},
-      {{"--folder", ""}, "tollbook-cli: --folder needs a value that is not empty\n"},
-      {{"--delete=yes"}, "tollbook-cli: --delete takes no value\n"},
+      {{"--bogus"}, "tollbook-cli: unknown option --bogus\n", {}},
+      {{"--output"}, "tollbook-cli: --output needs a value\n", {}},
+      {{"--output="}, "tollbook-cli: --output needs a value that is not empty\n", {}},
+      {{"--folder", ""}, "tollbook-cli: --folder needs a value that is not empty\n", {}},
+      {{"--delete=yes"}, "tollbook-cli: --delete takes no value\n", {}},
       {{"/some/Maildir"},
-       "tollbook-cli: unexpected argument /some/Maildir (the mailbox is given with --mailbox)\n"},
+       "tollbook-cli: unexpected argument /some/Maildir (the mailbox is given with --mailbox)\n", {}},
+      {{"--", "--delete"},
+       "tollbook-cli: unexpected argument --delete (the mailbox is given with --mailbox)\n", {}},
+      {{"--list-folders", "--folder", "Accounting"},
+       "tollbook-cli: --list-folders runs nothing, so --folder has no meaning with it; give one or the "
+       "other\n", {}},
+      {{"--delete", "--list-folders"},
+       "tollbook-cli: --list-folders runs nothing, so --delete has no meaning with it; give one or the "
+       "other\n", {}},
+      {{"-q", "-v"}, "tollbook-cli: --quiet and --verbose contradict each other\n", {}},
+      {{"--dry-run", "--quiet"},
+       "tollbook-cli: --quiet and --dry-run contradict each other (a dry run prints its list)\n", {}},
+      {{"--mailbox", "pop3://mail.example.com", "--list-folders"},
+       "tollbook-cli: unknown mailbox scheme in pop3://... (use maildir:PATH, imap:// or imaps://)\n", {}},
+      {{"--mailbox", "IMAP://ann:pw@127.0.0.1:1/INBOX", "--list-folders"},
+       "tollbook-cli: an IMAP location names a server, not a folder: /INBOX is not understood\n", {}},
+      {{"--mailbox", "imaps://ann:pw@127.0.0.1:1", "--list-folders"},
+       "tollbook-cli: TOLLBOOK_IMAP_TIMEOUT=abc is not a number of seconds from 1 to 3600\n",
+       {{"TOLLBOOK_IMAP_TIMEOUT", "abc"}}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.args.front());
-    const Result result = RunCli(c.args);
+    SCOPED_TRACE(c.args.back());
+    const Result result = RunCli(Invocation{c.args, "", c.environment});
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, std::string(c.error) + "Try 'tollbook-cli --help'.\n");
@@ -134,6 +153,8 @@ TEST_F(CliTest, TheMailboxComesFromTheEnvironmentWhenNotGiven) {
       {{"--list-folders"}, "", {{"TOLLBOOK_MAILBOX", "maildir:" + maildir_}, {"MAILDIR", "/nowhere"}}},
       {{"--list-folders"}, "", {{"TOLLBOOK_MAILBOX", unset}, {"MAILDIR", maildir_}}},
       {{"--list-folders"}, "", {{"TOLLBOOK_MAILBOX", unset}, {"MAILDIR", unset}, {"HOME", dir_.Path()}}},
+      {{"--list-folders"}, "", {{"TOLLBOOK_MAILBOX", "MailDir:~/Maildir"}, {"HOME", dir_.Path()}}},
+      {{"--mailbox", "~/Maildir/", "--list-folders"}, "", {{"HOME", dir_.Path()}}},
   };
   for (const auto& invocation : cases) {
     const Result result = RunCli(invocation);
@@ -296,6 +317,86 @@ TEST_F(CliTest, ASecondRunOnTheSameFoldersRefusesUntilTheFirstIsGone) {
   const Result after = RunCli(args);
   EXPECT_EQ(after.status, 0) << after.err;
   EXPECT_EQ(AccountingFiles().size(), static_cast<std::size_t>(60 - sample_.accountingMessages));
+}
+
+// -q leaves standard output empty, -v tells each step on standard error,
+// and --dry-run lists what the run would take, each size that of the scratch
+// file the real run then writes, and changes nothing.
+TEST_F(CliTest, QuietVerboseAndDryRun) {
+  const std::vector<std::string> run = {"--mailbox", maildir_, "--folder", "Accounting", "--output", out_};
+  const auto with = [&](std::vector<std::string> extra) {
+    extra.insert(extra.begin(), run.begin(), run.end());
+    return RunCli(extra);
+  };
+  const std::string count = std::to_string(sample_.accountingMessages);
+
+  const Result dry = with({"--dry-run", "--delete", "--summary"});
+  EXPECT_EQ(dry.status, 0) << dry.err;
+  EXPECT_EQ(dry.err, "");
+  EXPECT_EQ(ListFolder(out_), std::vector<std::string>{});
+  EXPECT_EQ(AccountingFiles().size(), static_cast<std::size_t>(60));
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, end; (end = dry.out.find('\n', at)) != std::string::npos; at = end + 1) {
+    lines.push_back(dry.out.substr(at, end - at));
+  }
+  ASSERT_EQ(lines.size(), static_cast<std::size_t>(sample_.accountingMessages) + 1) << dry.out;
+  EXPECT_EQ(lines.back(), count + " accounting files would be collected and their " + count +
+                              " messages deleted.");
+
+  const Result verbose = with({"-v"});
+  EXPECT_EQ(verbose.status, 0) << verbose.err;
+  EXPECT_EQ(verbose.out, "Accounting Files Processed " + count + "\n");
+  std::string expected = "tollbook-cli: opening the Maildir " + maildir_ +
+                         "\ntollbook-cli: opened the folder Accounting: 60 messages (read-only)\n";
+  for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+    SCOPED_TRACE(lines[i]);
+    // "UNIQUE-NAME <MESSAGE-ID> "acct" SIZE bytes, would be deleted"
+    const std::string n = std::to_string(i + 1);
+    const auto blank = lines[i].find(' ');
+    const auto quote = lines[i].find(" \"");
+    const std::string size = lines[i].substr(lines[i].find("\" ") + 2);
+    EXPECT_EQ(size, std::to_string(ReadFile(out_ + "/acct " + n).size()) + " bytes, would be deleted");
+    EXPECT_EQ(lines[i].substr(blank + 1, 1), "<");
+    expected += "tollbook-cli: saved accounting file " + n + " (" + out_ + "/acct " + n +
+                ") of message " + lines[i].substr(0, quote) + "\n";
+  }
+  EXPECT_EQ(verbose.err, expected);
+
+  const Result quiet = with({"--quiet", "--summary"});
+  EXPECT_EQ(quiet.status, 0) << quiet.err;
+  EXPECT_EQ(quiet.out, "");
+  EXPECT_EQ(quiet.err, "");
+  EXPECT_TRUE(FileExists(out_ + "/summary.csv"));
+}
+
+TEST(SampleProgram, UsageAsTollbookCli) {
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string out, err;  // err "": none; out "Usage*": starts so
+  } cases[] = {
+      {{"--bogus"}, 2, "", "tollbook-sample: unknown option --bogus\nTry 'tollbook-sample --help'.\n"},
+      {{"--version"}, 0, "tollbook-sample " TOLLBOOK_VERSION "\n", ""},
+      {{"--help"}, 0, "Usage*", ""},
+      {{"DIR", "--seed"}, 2, "", "tollbook-sample: --seed needs a value\nTry 'tollbook-sample --help'.\n"},
+      {{"A", "B"}, 2, "", "tollbook-sample: more than one directory given\nTry 'tollbook-sample --help'.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.front());
+    const Result result = RunCli(Invocation{c.args, "", {}, TOLLBOOK_SAMPLE_PATH});
+    EXPECT_EQ(result.status, c.status);
+    if (c.out == "Usage*") {
+      EXPECT_TRUE(result.out.starts_with("Usage: tollbook-sample DIR")) << result.out;
+    } else {
+      EXPECT_EQ(result.out, c.out);
+    }
+    EXPECT_EQ(result.err, c.err);
+  }
+  // After "--" a name that starts with "-" is the directory.
+  TempDir dir;
+  const Result dashed = RunCli(Invocation{{"--messages", "2", "--", "-odd"}, dir.Path(), {}, TOLLBOOK_SAMPLE_PATH});
+  EXPECT_EQ(dashed.status, 0) << dashed.err;
+  EXPECT_TRUE(FileExists(dir / "-odd"));
 }
 
 TEST(SampleProgram, WritesAMailboxOnceAndRefusesASecond) {

@@ -75,6 +75,7 @@ class MemoryMessages : public MessageCollection {
       if (!messages[i].deleted) walk_.push_back(i);
     }
   }
+  std::int64_t Count() override { return static_cast<std::int64_t>(walk_.size()); }
   std::unique_ptr<Message> Next() override {
     if (next_ >= walk_.size()) return nullptr;
     return std::make_unique<MemoryMessage>(store_, folder_, walk_[next_++], marked_);
@@ -138,6 +139,8 @@ class MemoryAccount : public Account {
     if (store_->folders.empty()) throw MailError("the store has no mailbox folder");
     return std::make_unique<MemoryFolder>(store_, 0);
   }
+  std::string Location() override { return store_->location; }
+  bool Connected() override { return store_->connected; }
 
  private:
   StorePtr store_;
@@ -148,6 +151,8 @@ class MemorySession : public Session {
   explicit MemorySession(StorePtr store) : store_(std::move(store)) {}
   std::unique_ptr<Account> Login(std::string_view, std::string_view) override {
     if (store_->refuseLogin) throw LoginError("log-in refused");
+    store_->connected = true;
+    ++store_->logins;
     return std::make_unique<MemoryAccount>(store_);
   }
 

@@ -30,6 +30,10 @@ struct MemoryStore {
   bool remote = true;
   std::string owner = "postmaster";
   bool refuseLogin = false;  // Login() throws LoginError
+  std::string location = "memory:store";  // what Account::Location() returns
+  // Account::Connected(): cleared to play a dropped connection; Login() sets it.
+  bool connected = true;
+  int logins = 0;  // successful Login() calls
   // folders[0] is the mailbox; AllFolders() lists them all in this order.
   std::vector<MemoryFolderData> folders;
 

@@ -38,6 +38,9 @@ TEST_F(StartUpTest, ModeAndOwnerComeFromTheAccount) {
     StartedWindow();
     EXPECT_EQ(Find<QLineEdit>(*window, "Text1")->text().toStdString(), row.mode);
     EXPECT_EQ(Find<QLineEdit>(*window, "tUserid")->text().toStdString(), row.owner);
+    // The mailbox's location, never a password, in both tooltips.
+    EXPECT_EQ(Find<QLineEdit>(*window, "Text1")->toolTip().toStdString(), store->location);
+    EXPECT_EQ(Find<QLineEdit>(*window, "tUserid")->toolTip().toStdString(), store->location);
     EXPECT_TRUE(boxes.shown.empty());
   }
 }

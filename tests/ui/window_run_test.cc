@@ -236,6 +236,84 @@ TEST_F(WindowRunTest, ClosingTheWindowDuringARunStopsItAfterTheCurrentFile) {
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
+// GO with text typed into Combo1: a name of the list (ASCII case ignored)
+// chooses that entry; a name of none is refused before anything is emptied.
+TEST_F(WindowRunTest, TypedFolderNamesChooseTheirEntry) {
+  store->AddMessage("INBOX", "in", {{"acct", "a,2\r\n"}});
+  store->AddMessage("Accounting", "acc", {{"acct", "a,1\r\n"}});
+  StartedWindow();
+  auto* combo = Find<QComboBox>(*window, "Combo1");
+  const std::string inbox = std::string(kOtherHeader) + "\r\na,2\r\n";
+  const std::string accounting = std::string(kOtherHeader) + "\r\na,1\r\n";
+  const struct {
+    const char* typed;
+    std::string box;
+    std::string full;    // fullacct.csv afterwards ("old" before)
+    const char* shown;   // Combo1's text afterwards
+  } rows[] = {
+      {"accounting", "Gateway Accounting|information|Accounting Files Processed 1", accounting, "Accounting"},
+      {"ACCOUNTING", "Gateway Accounting|information|Accounting Files Processed 1", accounting, "Accounting"},
+      {"inbox", "Gateway Accounting|information|Accounting Files Processed 1", inbox, "INBOX"},
+      {"", "Gateway Accounting|information|Accounting Files Processed 1", inbox, ""},
+      {"Accounts", "The Tollbook|warning|No folder named Accounts.", "old", "Accounts"},
+      {"Accounting ", "The Tollbook|warning|No folder named Accounting .", "old", "Accounting "},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.typed);
+    WriteFile(dir / "fullacct.csv", "old");
+    boxes.shown.clear();
+    combo->setCurrentIndex(-1);
+    combo->setEditText(QString::fromLatin1(row.typed));
+    Go();
+    EXPECT_EQ(boxes.Summaries(), std::vector<std::string>{row.box});
+    EXPECT_EQ(ReadFile(dir / "fullacct.csv"), row.full);
+    EXPECT_EQ(combo->currentText().toStdString(), row.shown);
+  }
+}
+
+// A connection found lost at GO is opened again (a new log-in); Text1 says
+// when it cannot be, and a folder list that changed meanwhile is shown
+// instead of running on a list that no longer holds.
+TEST_F(WindowRunTest, ALostConnectionIsOpenedAgainAtGo) {
+  store->AddMessage("INBOX", "one", {{"acct", "a,1\r\n"}});
+  StartedWindow();
+  auto* text1 = Find<QLineEdit>(*window, "Text1");
+  auto* combo = Find<QComboBox>(*window, "Combo1");
+  const std::string processed = "Gateway Accounting|information|Accounting Files Processed 1";
+  const struct {
+    const char* what;
+    bool refuse;
+    const char* addFolder;  // a folder made while the connection was lost
+    std::string box;
+    const char* text1;
+    int logins;
+  } rows[] = {
+      {"same list", false, nullptr, processed, "Remote", 2},
+      {"log-in refused", true, nullptr,
+       "The Tollbook|critical|The connection to the mailbox was lost and cannot be opened again: log-in refused",
+       "Not connected", 2},
+      {"list changed", false, "Sent",
+       "The Tollbook|warning|The connection to the mailbox was lost and has been opened again, and its "
+       "folder list has changed. Choose the folder again and press GO.",
+       "Remote", 3},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    WriteFile(dir / "fullacct.csv", "old");
+    boxes.shown.clear();
+    store->connected = false;
+    store->refuseLogin = row.refuse;
+    if (row.addFolder != nullptr) store->folders.push_back({row.addFolder, {}});
+    Go();
+    EXPECT_EQ(boxes.Summaries(), std::vector<std::string>{row.box});
+    EXPECT_EQ(text1->text().toStdString(), row.text1);
+    EXPECT_EQ(store->logins, row.logins);
+    EXPECT_EQ(ReadFile(dir / "fullacct.csv"), row.box == processed ? std::string(kOtherHeader) + "\r\na,1\r\n" : "old");
+  }
+  EXPECT_EQ(combo->itemText(combo->count() - 1).toStdString(), "Sent");
+  EXPECT_EQ(combo->currentIndex(), -1);
+}
+
 TEST(ListIndexTest, TypedTextThatIsNotTheChosenEntryMeansNone) {
   QComboBox combo;
   combo.setEditable(true);

@@ -1,7 +1,17 @@
 #include "mail/imap/connection.h"
 
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <optional>
 #include <cstdlib>
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <vmime/security/cert/defaultCertificateVerifier.hpp>
@@ -92,16 +102,57 @@ std::shared_ptr<vmime::security::cert::defaultCertificateVerifier> MakeVerifier(
   return verifier;
 }
 
+// Why a TCP connection to host:port cannot be made, found by trying one:
+// vmime reports a refused connection as a time-out. nullopt when it can be
+// made (the failure was then a later one) or the cause is no clearer.
+std::optional<std::string> ConnectFailureCause(const std::string& host, int port, int seconds) {
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return std::nullopt;
+  int error = 0;
+  for (addrinfo* address = found; address != nullptr; address = address->ai_next) {
+    const int fd = ::socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                            address->ai_protocol);
+    if (fd < 0) continue;
+    int rc = ::connect(fd, address->ai_addr, address->ai_addrlen);
+    if (rc != 0 && errno == EINPROGRESS) {
+      pollfd wait{fd, POLLOUT, 0};
+      if (::poll(&wait, 1, seconds * 1000) == 1) {
+        socklen_t length = sizeof error;
+        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+        rc = error == 0 ? 0 : -1;
+      } else {
+        error = ETIMEDOUT;
+      }
+    } else if (rc != 0) {
+      error = errno;
+    }
+    ::close(fd);
+    if (rc == 0) {
+      ::freeaddrinfo(found);
+      return std::nullopt;
+    }
+  }
+  ::freeaddrinfo(found);
+  if (error == ECONNREFUSED) return "connection refused (nothing listens on port " + std::to_string(port) + ")";
+  if (error == EHOSTUNREACH || error == ENETUNREACH) return std::string(std::strerror(error));
+  return std::nullopt;
+}
+
 }  // namespace
 
 int ImapTimeoutSeconds() {
   const char* text = std::getenv(std::string(kImapTimeoutVariable).c_str());
-  if (text != nullptr) {
-    char* end = nullptr;
-    const long seconds = std::strtol(text, &end, 10);
-    if (end != text && *end == '\0' && seconds >= 1 && seconds <= 3600) return static_cast<int>(seconds);
+  if (text == nullptr || *text == '\0') return 20;
+  char* end = nullptr;
+  errno = 0;
+  const long seconds = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || errno != 0 || seconds < 1 || seconds > 3600) {
+    throw SettingError(std::string(kImapTimeoutVariable) + "=" + text +
+                       " is not a number of seconds from 1 to 3600");
   }
-  return 20;
+  return static_cast<int>(seconds);
 }
 
 std::shared_ptr<vmime::net::store> ConnectImapStore(const ImapUrl& url) {
@@ -126,6 +177,11 @@ std::shared_ptr<vmime::net::store> ConnectImapStore(const ImapUrl& url) {
     store->setTimeoutHandlerFactory(std::make_shared<BoundedTimeoutFactory>(ImapTimeoutSeconds()));
     store->connect();
     return store;
+  } catch (const vmime::exceptions::socket_exception&) {
+    if (auto cause = ConnectFailureCause(url.host, url.port, std::min(ImapTimeoutSeconds(), 5))) {
+      throw LoginError(context + ": cannot connect: " + *cause);
+    }
+    RethrowAsMailError(ImapStage::kLogin, context, url.password);
   } catch (...) {
     RethrowAsMailError(ImapStage::kLogin, context, url.password);
   }

@@ -16,8 +16,8 @@ inline constexpr std::string_view kImapCaFileVariable = "TOLLBOOK_IMAP_CA_FILE";
 // How long to wait for the server, in seconds (default 20).
 inline constexpr std::string_view kImapTimeoutVariable = "TOLLBOOK_IMAP_TIMEOUT";
 
-// The time-out in seconds: $TOLLBOOK_IMAP_TIMEOUT when it is a number from 1
-// to 3600, else 20.
+// The time-out in seconds: $TOLLBOOK_IMAP_TIMEOUT, a number from 1 to 3600,
+// or 20 when it is unset or empty. Throws SettingError for any other value.
 int ImapTimeoutSeconds();
 
 // Connects and logs in. Throws LoginError naming the cause (refused

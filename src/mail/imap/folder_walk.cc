@@ -12,12 +12,13 @@
 #include <vmime/net/imap/IMAPUtils.hpp>
 #include <vmime/vmime.hpp>
 
+#include "base/fault_point.h"
 #include "base/text.h"
 #include "mail/imap/command.h"
 #include "mail/imap/errors.h"
 #include "mail/imap/message.h"
 #include "mail/imap/part_headers.h"
-#include "base/fault_point.h"
+#include "mail/mime/identity.h"
 
 namespace tollbook::mail {
 namespace {
@@ -167,8 +168,11 @@ class ImapMessageCollection : public MessageCollection {
         decodeBuffer_, [this](const std::string& uid, const std::string& section) { return Body(uid, section); },
         [this](const std::string& uid, const std::string& section, vmime::utility::outputStream& out) {
           StreamBody(uid, section, out);
-        });
+        },
+        [this, index, uid = message.uid] { return IdentityOf(index, uid); });
   }
+
+  std::int64_t Count() override { return static_cast<std::int64_t>(uids_.size()); }
 
   void CommitDeletions() override {
     if (pending_.empty()) return;
@@ -257,6 +261,16 @@ class ImapMessageCollection : public MessageCollection {
     return *firsts_[index];
   }
 
+  // The UID and the Message-ID and Date fields that the chunk's FETCH brought.
+  MessageIdentity IdentityOf(std::size_t index, const std::string& uid) {
+    if (index >= chunk_.size() || chunk_[index].uid != uid) {
+      throw MessageError("UID " + uid + " in " + where_ + " was read after the walk moved past it");
+    }
+    MessageIdentity identity{uid, "", ""};
+    if (chunk_[index].topLevelFields) ReadIdentityFields(*chunk_[index].topLevelFields, identity);
+    return identity;
+  }
+
   void FetchBodiesAhead() {
     bodies_.clear();
     bodyTried_.clear();
@@ -294,6 +308,7 @@ class ImapMessageCollection : public MessageCollection {
     try {
       std::string fields;
       for (const auto& field : ImapTopLevelFields()) fields += (fields.empty() ? "" : " ") + field;
+      fields += " MESSAGE-ID DATE";  // for Identity(); the part headers leave them out
       chunk_ = MessagesOf(*RunImapCommand(*StoreConnection(),
                                           "UID FETCH " + std::to_string(uids_[nextUid_]) + ":" +
                                               std::to_string(uids_[last]) +

@@ -9,8 +9,9 @@
 
 namespace tollbook::mail {
 
-// A session on the server an "imap://" or "imaps://" URL names. Nothing is
-// opened until Login(). Throws LoginError for a URL it cannot use.
-std::unique_ptr<Session> CreateImapSession(std::string_view url);
+// A session on the server an "imap://" or "imaps://" URL names (the scheme in
+// any case). Nothing is opened until Login(). Throws SettingError for a URL it
+// cannot use.
+std::unique_ptr<Session> CreateImapSession(std::string_view url, const SessionOptions& options = {});
 
 }  // namespace tollbook::mail

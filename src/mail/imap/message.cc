@@ -150,10 +150,11 @@ class ImapMessage : public Message {
  public:
   ImapMessage(std::string uid, std::string where, ImapFirstFinder findFirst,
               std::function<void(const std::string&)> markDeleted, std::shared_ptr<ImapDecodeBuffer> buffer,
-              ImapBodyFetcher prefetchedBody, ImapBodyStreamer streamBody)
+              ImapBodyFetcher prefetchedBody, ImapBodyStreamer streamBody,
+              std::function<MessageIdentity()> identity)
       : uid_(std::move(uid)), findFirst_(std::move(findFirst)), markDeleted_(std::move(markDeleted)),
         buffer_(std::move(buffer)), prefetchedBody_(std::move(prefetchedBody)),
-        streamBody_(std::move(streamBody)) {
+        streamBody_(std::move(streamBody)), identity_(std::move(identity)) {
     describe_ = "UID " + uid_ + " in " + where;
   }
 
@@ -174,6 +175,7 @@ class ImapMessage : public Message {
 
   void Delete() override { markDeleted_(uid_); }
   std::string Describe() override { return describe_; }
+  MessageIdentity Identity() override { return identity_(); }
 
  private:
   std::string uid_;
@@ -182,6 +184,7 @@ class ImapMessage : public Message {
   std::shared_ptr<ImapDecodeBuffer> buffer_;
   ImapBodyFetcher prefetchedBody_;
   ImapBodyStreamer streamBody_;
+  std::function<MessageIdentity()> identity_;
   std::string describe_;
 };
 
@@ -208,10 +211,11 @@ const std::vector<std::string>& ImapTopLevelFields() {
 std::unique_ptr<Message> MakeImapMessage(std::string uid, std::string where, ImapFirstFinder findFirst,
                                          std::function<void(const std::string& uid)> markDeleted,
                                          std::shared_ptr<ImapDecodeBuffer> decodeBuffer,
-                                         ImapBodyFetcher prefetchedBody, ImapBodyStreamer streamBody) {
+                                         ImapBodyFetcher prefetchedBody, ImapBodyStreamer streamBody,
+                                         std::function<MessageIdentity()> identity) {
   return std::make_unique<ImapMessage>(std::move(uid), std::move(where), std::move(findFirst),
                                        std::move(markDeleted), std::move(decodeBuffer), std::move(prefetchedBody),
-                                       std::move(streamBody));
+                                       std::move(streamBody), std::move(identity));
 }
 
 }  // namespace tollbook::mail

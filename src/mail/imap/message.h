@@ -73,10 +73,12 @@ using ImapFirstFinder = std::function<std::optional<ImapFirstAttachment>()>;
 // when prefetchedBody has it, else it streams through streamBody; a base64
 // or quoted-printable one is decoded through decodeBuffer, which the
 // messages of a walk share.
+// identity gives what Identity() returns.
 std::unique_ptr<Message> MakeImapMessage(std::string uid, std::string where, ImapFirstFinder findFirst,
                                          std::function<void(const std::string& uid)> markDeleted,
                                          std::shared_ptr<ImapDecodeBuffer> decodeBuffer,
-                                         ImapBodyFetcher prefetchedBody, ImapBodyStreamer streamBody);
+                                         ImapBodyFetcher prefetchedBody, ImapBodyStreamer streamBody,
+                                         std::function<MessageIdentity()> identity);
 
 // The header fields that decide whether the message itself is an attachment.
 const std::vector<std::string>& ImapTopLevelFields();

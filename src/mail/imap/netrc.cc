@@ -1,5 +1,7 @@
 #include "mail/imap/netrc.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -101,6 +103,9 @@ std::optional<NetrcEntry> LookupNetrc(const std::string& path, const std::string
     throw LoginError(path + ": " + e.what());
   }
 
+  struct stat st {};
+  const bool othersCanRead = ::stat(path.c_str(), &st) == 0 && (st.st_mode & (S_IRGRP | S_IROTH)) != 0;
+
   // Entries: "machine NAME" or "default", followed by login/password/account pairs.
   std::optional<NetrcEntry> fallback;
   for (std::size_t i = 0; i < tokens.size();) {
@@ -121,6 +126,7 @@ std::optional<NetrcEntry> LookupNetrc(const std::string& path, const std::string
                        keyword.text + "\" (expected machine or default)");
     }
     NetrcEntry entry;
+    entry.othersCanRead = othersCanRead;
     bool hasLogin = false;
     while (i < tokens.size() && tokens[i].text != "machine" && tokens[i].text != "default") {
       const Token& field = tokens[i];

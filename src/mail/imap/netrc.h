@@ -10,6 +10,7 @@ namespace tollbook::mail {
 struct NetrcEntry {
   std::string login;
   std::string password;
+  bool othersCanRead = false;  // the file's mode lets its group or everyone read it
 };
 
 // The entry for host in the netrc file at path: the first "machine host" entry

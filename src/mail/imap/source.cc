@@ -1,6 +1,7 @@
 // The IMAP mail source: a session that logs in to imap:// or imaps://
 // locations, the account's folders and the way to their messages.
 #include <algorithm>
+#include <cstdio>
 #include <vmime/net/imap/IMAPConnection.hpp>
 #include <vmime/net/imap/IMAPStore.hpp>
 #include <vmime/vmime.hpp>
@@ -8,10 +9,11 @@
 #include "base/text.h"
 #include "mail/imap/connection.h"
 #include "mail/imap/errors.h"
-#include "mail/imap/imap.h"
 #include "mail/imap/folder_walk.h"
-#include "mail/imap/url.h"
+#include "mail/imap/imap.h"
 #include "mail/imap/netrc.h"
+#include "mail/imap/password_command.h"
+#include "mail/imap/url.h"
 
 namespace tollbook::mail {
 namespace {
@@ -108,6 +110,20 @@ class ImapAccount : public Account {
     return std::make_unique<ImapFolder>(state_, InboxPath(), "INBOX");
   }
 
+  std::string Location() override { return state_->url.Shown(); }
+
+  // Asks the server (NOOP): a connection the server dropped is often still
+  // open on this side until something is sent.
+  bool Connected() override {
+    try {
+      if (!state_->store->isConnected()) return false;
+      state_->store->noop();
+      return state_->store->isConnected();
+    } catch (...) {
+      return false;
+    }
+  }
+
  private:
   static vmime::net::folder::path InboxPath() {
     return vmime::net::folder::path(vmime::net::folder::path::component("INBOX"));
@@ -117,30 +133,47 @@ class ImapAccount : public Account {
 
 class ImapSession : public Session {
  public:
-  explicit ImapSession(ImapUrl url) : url_(std::move(url)) {}
+  ImapSession(ImapUrl url, SessionOptions options) : url_(std::move(url)), options_(std::move(options)) {}
 
+  // The password: the password command's when one is named, else the one
+  // given to Login(), else the URL's, else the netrc file's.
   std::unique_ptr<Account> Login(std::string_view user, std::string_view password) override {
     ImapUrl url = url_;
     if (!user.empty()) url.user = std::string(user);
-    if (!password.empty()) {
+    if (!options_.passwordCommand.empty()) {
+      Trace("running the password command");
+      url.password = RunPasswordCommand(options_.passwordCommand);
+      url.hasPassword = true;
+    } else if (!password.empty()) {
       url.password = std::string(password);
       url.hasPassword = true;
     }
-    CompleteImapCredentials(url, DefaultNetrcPath());
+    const TraceSink warn = options_.warn ? options_.warn : [](std::string_view text) {
+      std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
+    };
+    CompleteImapCredentials(url, DefaultNetrcPath(), warn);
+    Trace("connecting to " + url.Shown() + " and logging in as " + url.user);
     auto state = std::make_shared<ImapAccountState>();
     state->store = ConnectImapStore(url);
+    Trace("logged in to " + url.Shown() + " as " + url.user);
     state->url = std::move(url);
     return std::make_unique<ImapAccount>(std::move(state));
   }
 
  private:
+  void Trace(const std::string& step) {
+    if (options_.trace) options_.trace(step);
+  }
+
   ImapUrl url_;
+  SessionOptions options_;
 };
 
 }  // namespace
 
-std::unique_ptr<Session> CreateImapSession(std::string_view url) {
-  return std::make_unique<ImapSession>(ParseImapUrl(url));
+std::unique_ptr<Session> CreateImapSession(std::string_view url, const SessionOptions& options) {
+  ImapTimeoutSeconds();  // a malformed time-out is refused before anything starts
+  return std::make_unique<ImapSession>(ParseImapUrl(url), options);
 }
 
 }  // namespace tollbook::mail

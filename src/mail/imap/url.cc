@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "base/text.h"
 #include "mail/mail_source.h"
 #include "mail/imap/netrc.h"
 
@@ -27,7 +28,7 @@ std::string PercentDecode(std::string_view text, const std::string& shown, const
     const int hi = i + 2 < text.size() ? HexValue(text[i + 1]) : -1;
     const int lo = i + 2 < text.size() ? HexValue(text[i + 2]) : -1;
     if (hi < 0 || lo < 0) {
-      throw LoginError("bad %-escape in the " + std::string(what) + " of " + shown);
+      throw SettingError("bad %-escape in the " + std::string(what) + " of " + shown);
     }
     out += static_cast<char>(hi * 16 + lo);
     i += 2;
@@ -64,14 +65,14 @@ std::string ImapUrl::Shown() const {
 ImapUrl ParseImapUrl(std::string_view url) {
   ImapUrl result;
   std::string_view rest;
-  if (url.starts_with("imaps://")) {
+  if (url.size() >= 8 && EqualsIgnoreCase(url.substr(0, 8), "imaps://")) {
     result.tls = ImapTls::kImplicit;
     result.port = 993;
     rest = url.substr(8);
-  } else if (url.starts_with("imap://")) {
+  } else if (url.size() >= 7 && EqualsIgnoreCase(url.substr(0, 7), "imap://")) {
     rest = url.substr(7);
   } else {
-    throw LoginError("not an IMAP location (imap:// or imaps://): " +
+    throw SettingError("not an IMAP location (imap:// or imaps://): " +
                      std::string(url.substr(0, url.find("://"))));
   }
 
@@ -88,7 +89,7 @@ ImapUrl ParseImapUrl(std::string_view url) {
   }
   if (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
   if (rest.find('/') != std::string_view::npos) {
-    throw LoginError("an IMAP location names a server, not a folder: " +
+    throw SettingError("an IMAP location names a server, not a folder: " +
                      std::string(rest.substr(rest.find('/'))) + " is not understood");
   }
 
@@ -96,11 +97,11 @@ ImapUrl ParseImapUrl(std::string_view url) {
   std::string_view portText;
   if (hostPort.starts_with("[")) {
     const auto close = hostPort.find(']');
-    if (close == std::string_view::npos) throw LoginError("unclosed [ in the host of an IMAP location");
+    if (close == std::string_view::npos) throw SettingError("unclosed [ in the host of an IMAP location");
     result.host = std::string(hostPort.substr(1, close - 1));
     std::string_view after = hostPort.substr(close + 1);
     if (!after.empty()) {
-      if (after[0] != ':') throw LoginError("unexpected text after the host of an IMAP location");
+      if (after[0] != ':') throw SettingError("unexpected text after the host of an IMAP location");
       portText = after.substr(1);
     }
   } else {
@@ -108,12 +109,12 @@ ImapUrl ParseImapUrl(std::string_view url) {
     result.host = std::string(hostPort.substr(0, colon));
     if (colon != std::string_view::npos) portText = hostPort.substr(colon + 1);
   }
-  if (result.host.empty()) throw LoginError("no host in the IMAP location");
+  if (result.host.empty()) throw SettingError("no host in the IMAP location");
   if (!portText.empty() || hostPort.ends_with(":")) {
     int port = 0;
     const auto [end, ec] = std::from_chars(portText.data(), portText.data() + portText.size(), port);
     if (ec != std::errc() || end != portText.data() + portText.size() || port < 1 || port > 65535) {
-      throw LoginError("bad port \"" + std::string(portText) + "\" in the IMAP location (1 to 65535)");
+      throw SettingError("bad port \"" + std::string(portText) + "\" in the IMAP location (1 to 65535)");
     }
     result.port = port;
   }
@@ -137,19 +138,23 @@ ImapUrl ParseImapUrl(std::string_view url) {
     } else if (item == "tls=optional" && result.tls != ImapTls::kImplicit) {
       result.tls = ImapTls::kStartTlsIfOffered;
     } else if (!item.empty()) {
-      throw LoginError("unknown option \"" + std::string(item) + "\" in the IMAP location " +
+      throw SettingError("unknown option \"" + std::string(item) + "\" in the IMAP location " +
                        result.Shown() + " (known: tls=required)");
     }
   }
   return result;
 }
 
-void CompleteImapCredentials(ImapUrl& url, const std::string& netrcPath) {
+void CompleteImapCredentials(ImapUrl& url, const std::string& netrcPath, const TraceSink& warn) {
   if (!url.hasPassword) {
     if (auto entry = LookupNetrc(netrcPath, url.host, url.user)) {
       if (url.user.empty()) url.user = entry->login;
       url.password = entry->password;
       url.hasPassword = !entry->password.empty() || !entry->login.empty();
+      if (entry->othersCanRead && !entry->password.empty() && warn) {
+        warn("warning: " + netrcPath + " can be read by other users, and with it the password for " +
+             url.host + "; make it private with: chmod 600 " + netrcPath);
+      }
     }
   }
   if (url.user.empty()) {
@@ -157,8 +162,9 @@ void CompleteImapCredentials(ImapUrl& url, const std::string& netrcPath) {
                      url.host + ") or in " + netrcPath);
   }
   if (!url.hasPassword) {
-    throw LoginError("no password for " + url.Shown() + ": give it in the location or in " +
-                     netrcPath + " (machine " + url.host + " login " + url.user + " password ...)");
+    throw LoginError("no password for " + url.Shown() + ": name a password command (--password-command or " +
+                     "TOLLBOOK_IMAP_PASSWORD_COMMAND), add it to " + netrcPath + " (machine " + url.host +
+                     " login " + url.user + " password ...) or give it in the location");
   }
 }
 

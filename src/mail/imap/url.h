@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "mail/mail_source.h"
+
 namespace tollbook::mail {
 
 enum class ImapTls {
@@ -25,14 +27,15 @@ struct ImapUrl {
   std::string Shown() const;
 };
 
-// Parses an imap:// or imaps:// location. Throws LoginError naming what is
-// wrong (the message never repeats the password).
+// Parses an imap:// or imaps:// location (the scheme in any case). Throws
+// SettingError naming what is wrong (the message never repeats the password).
 ImapUrl ParseImapUrl(std::string_view url);
 
 // Fills in user and password that the URL left out from the netrc file at
 // netrcPath ("machine HOST login USER password PASS", as curl reads it); a
 // missing file is no error. Throws LoginError when no user or no password can
-// be found.
-void CompleteImapCredentials(ImapUrl& url, const std::string& netrcPath);
+// be found. A password taken from a file that others can read is used, and
+// warn (when set) is told so.
+void CompleteImapCredentials(ImapUrl& url, const std::string& netrcPath, const TraceSink& warn = {});
 
 }  // namespace tollbook::mail

@@ -11,7 +11,7 @@ namespace tollbook::mail {
 
 // A session on the Maildir++ tree at path (trailing slashes dropped). Nothing
 // is read until Login(), which throws LoginError when path is not a readable
-// Maildir.
-std::unique_ptr<Session> CreateMaildirSession(std::string path);
+// Maildir. trace, when set, is told each step of opening it.
+std::unique_ptr<Session> CreateMaildirSession(std::string path, TraceSink trace = {});
 
 }  // namespace tollbook::mail

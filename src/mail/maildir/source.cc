@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <vector>
 #include <vmime/exception.hpp>
 
@@ -20,6 +21,7 @@
 #include "mail/maildir/tree.h"
 #include "mail/mime/attachment.h"
 #include "mail/mime/file_stream.h"
+#include "mail/mime/identity.h"
 #include "mail/mime/scan.h"
 #include "mail/vmime_init.h"
 
@@ -126,6 +128,21 @@ class MaildirMessage : public Message {
 
   std::string Describe() override { return RelativePath(file_); }
 
+  // The unique name, and the fields of the header block (its first 64 KB).
+  MessageIdentity Identity() override {
+    MessageIdentity identity{std::string(file_.BaseName()), "", ""};
+    const std::string path = FullPath(*walk_, file_);
+    std::ifstream in(path, std::ios::binary);
+    std::string head(64 * 1024, '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    if (in.bad() || (!in && in.gcount() == 0 && !in.eof())) {
+      throw MessageError("cannot read message " + path + ": " + SystemErrorText(errno));
+    }
+    head.resize(static_cast<std::size_t>(in.gcount()));
+    ReadIdentityFields(head, identity);
+    return identity;
+  }
+
  private:
   std::shared_ptr<const ParsedMessage> Parse() {
     auto parsed = std::make_shared<ParsedMessage>();
@@ -183,6 +200,8 @@ class MaildirMessages : public MessageCollection {
   }
 
   void FinishDeletions() override { deleter_.Finish(); }
+
+  std::int64_t Count() override { return static_cast<std::int64_t>(files_.size()); }
 
  private:
   std::shared_ptr<Walk> walk_;
@@ -252,29 +271,33 @@ class MaildirAccount : public Account {
     return std::make_unique<MaildirFolder>(MaildirFolderEntry{"INBOX", root_});
   }
 
+  std::string Location() override { return root_; }
+
  private:
   std::string root_;
 };
 
 class MaildirSession : public Session {
  public:
-  explicit MaildirSession(std::string root) : root_(std::move(root)) {}
+  MaildirSession(std::string root, TraceSink trace) : root_(std::move(root)), trace_(std::move(trace)) {}
 
   std::unique_ptr<Account> Login(std::string_view, std::string_view) override {
     EnsureVmimeInitialised();
+    if (trace_) trace_("opening the Maildir " + root_);
     CheckMaildirRoot(root_);
     return std::make_unique<MaildirAccount>(root_);
   }
 
  private:
   std::string root_;
+  TraceSink trace_;
 };
 
 }  // namespace
 
-std::unique_ptr<Session> CreateMaildirSession(std::string path) {
+std::unique_ptr<Session> CreateMaildirSession(std::string path, TraceSink trace) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return std::make_unique<MaildirSession>(std::move(path));
+  return std::make_unique<MaildirSession>(std::move(path), std::move(trace));
 }
 
 }  // namespace tollbook::mail

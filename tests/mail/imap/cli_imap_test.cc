@@ -107,6 +107,87 @@ TEST_F(CliImapTest, ListFoldersGivesTheServersFolders) {
   EXPECT_TRUE(imap.out.starts_with("INBOX\n")) << imap.out;
 }
 
+// Everything after the first blank of each line: the dry run's lines without
+// the store's own identity.
+std::string WithoutFirstColumn(const std::string& text) {
+  std::string out;
+  for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+    const std::string line = text.substr(at, end - at);
+    out += (line.find('<') == std::string::npos ? line : line.substr(line.find(' ') + 1)) + "\n";
+  }
+  return out;
+}
+
+// The dry run finds on the server what it finds in the Maildir the server
+// was filled from; -v tells the log-in and never the password.
+TEST_F(CliImapTest, DryRunAndVerboseOverImap) {
+  const std::vector<std::string> dry = {"--folder", "Accounting", "--dry-run", "--output", dir_.Path()};
+  auto args = dry;
+  args.insert(args.begin(), {"--mailbox", "maildir:" + maildir_->Path()});
+  const Result fromMaildir = RunCli(args, {});
+  args = dry;
+  args.insert(args.begin(), {"-v", "--mailbox", Imaps()});
+  const Result fromImap = RunCli(args, Trusting());
+  EXPECT_EQ(fromImap.status, 0) << fromImap.err;
+  EXPECT_NE(fromImap.out, fromMaildir.out);  // UIDs, not unique names
+  EXPECT_EQ(WithoutFirstColumn(fromImap.out), WithoutFirstColumn(fromMaildir.out));
+  const std::string server = "imaps://acct@127.0.0.1:" + std::to_string(server_->ImapsPort());
+  EXPECT_EQ(fromImap.err, "tollbook-cli: connecting to " + server + " and logging in as acct\n" +
+                              "tollbook-cli: logged in to " + server + " as acct\n");
+  EXPECT_EQ(testing::ListFolder(dir_.Path()), std::vector<std::string>{});
+}
+
+// The password command comes first, then the URL's password, then the
+// netrc file (a warning when others can read it); a failing command takes
+// the start-up error route with its cause. The password shows nowhere.
+TEST_F(CliImapTest, PasswordCommandAndNetrc) {
+  const std::string netrc = dir_ / "netrc";
+  testing::WriteFile(netrc, "machine 127.0.0.1 login acct password secret\n");
+  const struct {
+    std::string mailbox;
+    const char* command;  // nullptr: none; "$..." through the variable
+    mode_t netrcMode;
+    int status;
+    std::string err;  // the whole text for status 0, a part of it else
+  } cases[] = {
+      {Imaps("acct"), "printf 'secret\\nmore\\n'", 0600, 0, ""},
+      {Imaps("acct:wrong"), "$echo secret", 0600, 0, ""},
+      {Imaps("acct"), "exit 4", 0600, 3, "the password command \"exit 4\" failed with exit status 4"},
+      {Imaps("acct"), "true", 0600, 3, "the password command \"true\" printed nothing"},
+      {Imaps("acct"), "echo", 0600, 3, "the password command \"echo\" printed an empty first line"},
+      {Imaps("acct"), "kill -TERM $$", 0600, 3, "was killed by signal 15"},
+      {Imaps("acct:secret"), nullptr, 0644, 0, ""},  // the URL's password: the netrc is not read
+      {Imaps("acct"), nullptr, 0600, 0, ""},
+      {Imaps("acct"), nullptr, 0644, 0,
+       "tollbook-cli: warning: " + netrc + " can be read by other users, and with it the password for "
+       "127.0.0.1; make it private with: chmod 600 " + netrc + "\n"},
+      // Last: Dovecot slows the log-ins that follow a refused one.
+      {Imaps("acct"), "echo wrong", 0600, 3, "log-in refused"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command != nullptr ? c.command : "no command");
+    ASSERT_EQ(::chmod(netrc.c_str(), c.netrcMode), 0);
+    auto environment = Trusting();
+    environment["NETRC"] = c.command != nullptr ? "/nonexistent/netrc" : netrc;
+    std::vector<std::string> args = {"--mailbox", c.mailbox, "--list-folders"};
+    if (c.command != nullptr && c.command[0] == '$') {
+      environment["TOLLBOOK_IMAP_PASSWORD_COMMAND"] = c.command + 1;
+    } else if (c.command != nullptr) {
+      args.insert(args.end(), {"--password-command", c.command});
+    }
+    const Result result = RunCli(args, environment);
+    EXPECT_EQ(result.status, c.status) << result.err;
+    if (c.status == 0) {
+      EXPECT_TRUE(result.out.starts_with("INBOX\n")) << result.out;
+      EXPECT_EQ(result.err, c.err);
+    } else {
+      EXPECT_EQ(result.out, kStartUpFailure);
+      EXPECT_NE(result.err.find(c.err), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(result.err.find("secret"), std::string::npos) << result.err;
+  }
+}
+
 // Start-up failures take the error route: its text on stdout, the cause on
 // stderr, exit status 3, and no output file.
 TEST_F(CliImapTest, FailedStartUpsTakeTheErrorRoute) {

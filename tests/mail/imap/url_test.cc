@@ -22,6 +22,8 @@ TEST(ImapUrlTest, LocationsAreParsed) {
        "ann@corp", "pw"},
       {"imaps://u:p:q@[::1]:9993", "imaps://u@[::1]:9993", "u", "p:q"},
       {"imap://u:p@a@host", "imap://u@host:143", "u", "p@a"},
+      {"IMAPS://Ann@Mail.Example.com", "imaps://Ann@Mail.Example.com:993", "Ann", ""},
+      {"Imap://mail.example.com:1143", "imap://mail.example.com:1143", "", ""},
       {"imap://", "", "", ""},
       {"imap://host:0", "", "", ""},
       {"imap://host:70000", "", "", ""},
@@ -34,7 +36,7 @@ TEST(ImapUrlTest, LocationsAreParsed) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.url);
     if (c.shown.empty()) {
-      EXPECT_THROW(ParseImapUrl(c.url), LoginError);
+      EXPECT_THROW(ParseImapUrl(c.url), SettingError);
       continue;
     }
     const ImapUrl url = ParseImapUrl(c.url);

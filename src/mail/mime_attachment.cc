@@ -1,8 +1,6 @@
 #include "mail/mime_attachment.h"
 
 #include <algorithm>
-#include <array>
-#include <cstdint>
 #include <functional>
 
 #include <vmime/contentDispositionField.hpp>
@@ -10,17 +8,14 @@
 #include <vmime/contentTypeField.hpp>
 #include <vmime/header.hpp>
 #include <vmime/parameter.hpp>
-#include <vmime/attachmentHelper.hpp>
 #include <vmime/bodyPart.hpp>
+#include <vmime/bodyPartAttachment.hpp>
 #include <vmime/utility/outputStream.hpp>
-
-#include <cstdio>
 
 #include "accounting/text.h"
 #include "mail/mail_source.h"
 #include "mail/mime_attachment_rule.h"
 #include "mail/mime_decode.h"
-#include <vmime/bodyPartAttachment.hpp>
 
 namespace tollbook::mail {
 namespace {

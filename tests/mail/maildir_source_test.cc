@@ -235,6 +235,13 @@ TEST(MaildirSource, SavesQuotedPrintableAndUnencodedContentWithWireLineEnds) {
                "Content-Transfer-Encoding: quoted-printable"},
               "I,a=3Db,=E4=0D=0AO,soft=\nbreak\n"}});
   EXPECT_EQ(SavedContent(qp), "I,a=b,\xe4\r\nO,softbreak");
+  // Blanks before a line end are dropped, a soft break may have blanks after
+  // its "=", escapes take either case, and an "=" that starts none stays.
+  const std::string qpEdges = MultipartMessage(
+      "qp edges", {{{"Content-Type: text/plain", "Content-Disposition: attachment; filename=acct",
+                     "Content-Transfer-Encoding: quoted-printable"},
+                    "a \t\nb= \nc=3d=ZZ=\n"}});
+  EXPECT_EQ(SavedContent(qpEdges), "a\r\nbc==ZZ");
   const std::string plain = MultipartMessage(
       "7bit", {{{"Content-Type: text/plain", "Content-Disposition: attachment; filename=acct"},
                 "line one\nline two\n"}});

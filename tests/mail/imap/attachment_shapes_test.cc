@@ -38,7 +38,8 @@ std::string Crlf(const std::string& lf) {
   return out;
 }
 
-// An accounting file of `lines` records whose length is 3k + mod bytes.
+// An accounting file of `lines` records (not a multiple of 3: each longer
+// user name adds `lines` bytes) whose length is 3k + mod bytes.
 std::string AccountingFile(int lines, std::size_t mod) {
   for (std::string user = "ann";; user += 'x') {
     std::string file;
@@ -223,6 +224,21 @@ std::vector<Shape> Shapes() {
                     {"", "acct"},
                     std::string("\0\1\2", 3),
                     ""});
+  // Files past what the IMAP walk fetches ahead: streamed from the server,
+  // through the decode buffer (base64) or straight (7bit, stored with LF).
+  const std::string big = AccountingFile(1201, 0);
+  shapes.push_back({Name(n++),
+                    Mixed("X-Mailer: GWIA 6.5",
+                          {body, Part({"Content-Type: application/octet-stream; name=\"acct\"",
+                                       "Content-Transfer-Encoding: base64"},
+                                      Lf(testing::Base64(big)))}),
+                    {"acct"}, big, ""});
+  shapes.push_back({Name(n++),
+                    Mixed("User-Agent: Mutt/1.5.21 (2010-09-15)",
+                          {body, Part({"Content-Type: text/plain; charset=us-ascii",
+                                       "Content-Disposition: attachment; filename=\"acct\""},
+                                      Lf(big))}),
+                    {"acct"}, TextSaved(big), ""});
   // Refused alike: a base64 byte outside the alphabet, a cut-off uuencoded line.
   std::string badB64 = fileB64;
   badB64.replace(badB64.rfind("\n\n") + 5, 1, "*");

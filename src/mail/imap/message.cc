@@ -1,45 +1,35 @@
 #include "mail/imap/message.h"
 
-#include <vmime/attachmentHelper.hpp>
-#include <vmime/bodyPartAttachment.hpp>
 #include <vmime/vmime.hpp>
 
 #include "base/errors.h"
 #include "base/text.h"
 #include "mail/imap/errors.h"
 #include "mail/mime/attachment.h"
+#include "mail/mime/attachment_rule.h"
+#include "mail/mime/decode.h"
 
 namespace tollbook::mail {
 namespace {
 
 
-// Encodings whose decoded form is the raw text itself.
-bool IsIdentityEncoding(const vmime::encoding& encoding) {
-  const std::string name = encoding.getName();
-  return name == vmime::encodingTypes::SEVEN_BIT || name == vmime::encodingTypes::EIGHT_BIT ||
-         name == vmime::encodingTypes::BINARY;
-}
-
-vmime::encoding EncodingOf(const vmime::header& header) {
-  auto field = header.findField(vmime::fields::CONTENT_TRANSFER_ENCODING);
-  if (!field) return vmime::encoding(vmime::encodingTypes::SEVEN_BIT);
-  return *field->getValue<vmime::encoding>();
-}
-
-// Depth first, as vmime's attachment search goes through a parsed message:
-// a part is an attachment by vmime's rules, or its sub-parts are searched
-// when it is a multipart. probe holds part's header. Asks fetchHeader for
-// one MIME header per part it visits.
+// Depth first, by the attachment rule of mime/attachment_rule.h: a part is
+// the first attachment, or its sub-parts are visited when it is a
+// multipart. probe holds part's header. Asks fetchHeader for one MIME
+// header per part it visits.
 std::optional<ImapFirstAttachment> FindFirst(const std::string& uid, const ImapRawHeaderFetcher& fetchHeader,
                                              const std::shared_ptr<vmime::net::messagePart>& part,
                                              const std::shared_ptr<vmime::bodyPart>& probe, std::string rawHeader,
-                                             const std::string& section, bool isRoot) {
-  auto parent = std::make_shared<vmime::bodyPart>();
-  if (!isRoot) parent->getBody()->appendPart(probe);
-  if (vmime::attachmentHelper::isBodyPartAnAttachment(probe)) {
+                                             const std::string& section, bool isRoot, const MimeParent& parent) {
+  const vmime::header& header = *probe->getHeader();
+  const MimePartRole role = ClassifyMimePart(header, parent, [&] {
+    return !HeaderAttachmentName(header, [&rawHeader](std::size_t offset, std::size_t length) {
+              return offset + length <= rawHeader.size() ? rawHeader.substr(offset, length) : std::string();
+            }).empty();
+  });
+  if (role == MimePartRole::kAttachment) {
     // The probe itself is kept, its header parsed from rawHeader (the
     // top-level fields for the root), so the name is read from it as parsed.
-    if (!isRoot) parent->getBody()->removePart(probe);
     if (isRoot) {
       std::string raw = fetchHeader(uid, "");
       if (raw != rawHeader) {
@@ -49,7 +39,9 @@ std::optional<ImapFirstAttachment> FindFirst(const std::string& uid, const ImapR
     }
     return ImapFirstAttachment{part, section, probe, std::move(rawHeader)};
   }
-  if (part->getType().getType() != vmime::mediaTypes::MULTIPART) return std::nullopt;
+  if (role != MimePartRole::kMultipart || part->getType().getType() != vmime::mediaTypes::MULTIPART) {
+    return std::nullopt;
+  }
   auto children = part->getStructure();
   for (std::size_t i = 0, n = children->getPartCount(); i < n; ++i) {
     auto child = children->getPartAt(i);
@@ -57,11 +49,23 @@ std::optional<ImapFirstAttachment> FindFirst(const std::string& uid, const ImapR
     std::string raw = fetchHeader(uid, childSection);
     auto childProbe = std::make_shared<vmime::bodyPart>();
     childProbe->getHeader()->parse(raw);
-    if (auto found = FindFirst(uid, fetchHeader, child, childProbe, std::move(raw), childSection, false)) {
+    if (auto found = FindFirst(uid, fetchHeader, child, childProbe, std::move(raw), childSection, false,
+                               MimeChildOf(header, i))) {
       return found;
     }
   }
   return std::nullopt;
+}
+
+// Copies what an ImapDecodeBuffer holds into out.
+void CopyBuffer(ImapDecodeBuffer& buffer, vmime::utility::outputStream& out) {
+  auto& in = buffer.Reader();
+  vmime::byte_t block[1 << 16];
+  while (!in.eof()) {
+    const std::size_t got = in.read(block, sizeof block);
+    if (got == 0) break;
+    out.write(block, got);
+  }
 }
 
 class ImapAttachment : public Attachment {
@@ -84,32 +88,37 @@ class ImapAttachment : public Attachment {
   }
 
  protected:
+  // The raw body is the one fetched ahead, or streams from the server's
+  // literal: straight into the decoder when it is read once, else into the
+  // decode buffer first, which the check and the decoding then read.
   void WriteContent(std::ostream& out) override {
+    std::string encoding;
+    MimeRawBody raw;
+    std::optional<std::string> body;
     try {
-      const vmime::encoding encoding = EncodingOf(*probe_->getHeader());
-      if (auto body = prefetchedBody_(uid_, section_)) {
-        vmime::utility::outputStreamAdapter adapter(out);
-        if (IsIdentityEncoding(encoding)) {
-          adapter.write(body->data(), body->size());
-        } else {
-          vmime::utility::inputStreamStringAdapter in(*body);
-          encoding.getEncoder()->decode(in, adapter);
-        }
-        adapter.flush();
-        return;
+      encoding = MimeTransferEncoding(*probe_->getHeader());
+      body = prefetchedBody_(uid_, section_);
+      if (body) {
+        raw = [&body](vmime::utility::outputStream& to) {
+          to.write(body->data(), body->size());
+        };
+      } else if (MimeDecodeChecksFirst(encoding)) {
+        streamBody_(uid_, section_, buffer_->Writer());
+        raw = [this](vmime::utility::outputStream& to) { CopyBuffer(*buffer_, to); };
+      } else {
+        raw = [this](vmime::utility::outputStream& to) { streamBody_(uid_, section_, to); };
       }
-      // The raw body streams straight from the server's literal.
-      if (IsIdentityEncoding(encoding)) {
-        vmime::utility::outputStreamAdapter adapter(out);
-        streamBody_(uid_, section_, adapter);
-        adapter.flush();
-        return;
+      DecodeMimeBody(encoding, raw, out);
+    } catch (const MimeDecodeRefusal& refusal) {
+      std::size_t line = 0;
+      try {
+        line = MimeLineAt(raw, refusal.offset);
+      } catch (...) {
+        RethrowAsMailError(ImapStage::kSession, "saving the attachment of " + where_);
       }
-      auto decoder = encoding.getEncoder();  // throws for an unknown encoding
-      streamBody_(uid_, section_, buffer_->Writer());
-      vmime::utility::outputStreamAdapter adapter(out);
-      decoder->decode(buffer_->Reader(), adapter);
-      adapter.flush();
+      throw MessageError("cannot decode attachment 1 \"" + DisplayName() + "\" of " + where_ + ": line " +
+                         std::to_string(line) + " of part " + (section_.empty() ? "TEXT" : section_) +
+                         ": " + refusal.why);
     } catch (...) {
       RethrowAsMailError(ImapStage::kSession, "saving the attachment of " + where_);
     }
@@ -198,7 +207,7 @@ std::optional<ImapFirstAttachment> FindImapFirstAttachment(const ImapMessageInfo
   std::string raw = message.topLevelFields.value_or("");
   probe->getHeader()->parse(raw);
   return FindFirst(message.uid, fetchHeader, message.structure->getPartAt(0), probe, std::move(raw), "",
-                   /*isRoot=*/true);
+                   /*isRoot=*/true, MimeParent{});
 }
 
 const std::vector<std::string>& ImapTopLevelFields() {

@@ -58,9 +58,9 @@ struct ImapFirstAttachment {
   std::string rawHeader;                        // its MIME header as the server sent it
 };
 
-// Searches the parts of message depth first, as vmime's attachment rules go
-// through a parsed message, for the first attachment; nullopt when there is
-// none. Throws vmime exceptions.
+// Searches the parts of message depth first, by the attachment rule of
+// mime/attachment_rule.h (the same as the Maildir source applies), for the
+// first attachment; nullopt when there is none. Throws vmime exceptions.
 std::optional<ImapFirstAttachment> FindImapFirstAttachment(const ImapMessageInfo& message,
                                                            const ImapRawHeaderFetcher& fetchHeader);
 
@@ -70,9 +70,9 @@ using ImapFirstFinder = std::function<std::optional<ImapFirstAttachment>()>;
 // The message with UID uid of a walk. markDeleted is called with the UID by
 // Delete(). where names the folder for messages ("INBOX on
 // imaps://host:993"). The first attachment's body is the one fetched ahead
-// when prefetchedBody has it, else it streams through streamBody; a base64
-// or quoted-printable one is decoded through decodeBuffer, which the
-// messages of a walk share.
+// when prefetchedBody has it, else it streams through streamBody; it is
+// decoded as DecodeMimeBody() (mime/decode.h) decodes, a base64 or uuencoded
+// one through decodeBuffer, which the messages of a walk share.
 // identity gives what Identity() returns.
 std::unique_ptr<Message> MakeImapMessage(std::string uid, std::string where, ImapFirstFinder findFirst,
                                          std::function<void(const std::string& uid)> markDeleted,

@@ -1,6 +1,6 @@
 // The Maildir source: a Maildir++ tree read with a directory walk of its own
-// (maildir_tree.h) and a scan of each message for its attachments
-// (mime_scan.h) by vmime's attachment rules. Nothing
+// (maildir/tree.h) and a scan of each message for its attachments
+// (mime/scan.h) by the attachment rule of mime/attachment_rule.h. Nothing
 // in the tree changes except the files of messages whose deletion is
 // committed: no flags are set and nothing moves from new/ to cur/.
 #include <pwd.h>

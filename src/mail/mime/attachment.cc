@@ -1,8 +1,6 @@
 #include "mail/mime/attachment.h"
 
 #include <algorithm>
-#include <array>
-#include <cstdint>
 #include <functional>
 
 #include <vmime/contentDispositionField.hpp>
@@ -10,215 +8,21 @@
 #include <vmime/contentTypeField.hpp>
 #include <vmime/header.hpp>
 #include <vmime/parameter.hpp>
-#include <vmime/attachmentHelper.hpp>
 #include <vmime/bodyPart.hpp>
+#include <vmime/bodyPartAttachment.hpp>
 #include <vmime/utility/outputStream.hpp>
 
 #include <cstdio>
 
 #include "base/text.h"
 #include "mail/mail_source.h"
+#include "mail/mime/attachment_rule.h"
+#include "mail/mime/decode.h"
 
 namespace tollbook::mail {
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-// What a byte is in base64 text: the value of a letter (0 to 63), or one of
-// the kinds below. One table serves the check and the decoder.
-constexpr unsigned char kBase64Blank = 64;    // blanks and line ends, skipped
-constexpr unsigned char kBase64Padding = 65;  // '='
-constexpr unsigned char kBase64Other = 66;    // anything else
-
-unsigned char Base64Value(vmime::byte_t c) {
-  static const std::array<unsigned char, 256> values = [] {
-    std::array<unsigned char, 256> table{};
-    table.fill(kBase64Other);
-    const std::string_view letters =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    for (std::size_t i = 0; i < letters.size(); ++i) {
-      table[static_cast<unsigned char>(letters[i])] = static_cast<unsigned char>(i);
-    }
-    for (vmime::byte_t blank : {' ', '\t', '\r', '\n'}) table[blank] = kBase64Blank;
-    table['='] = kBase64Padding;
-    return table;
-  }();
-  return values[c];
-}
-
-std::string ByteText(vmime::byte_t c) {
-  char text[16];
-  if (c > ' ' && c < 0x7F) {
-    std::snprintf(text, sizeof text, "'%c'", c);
-  } else {
-    std::snprintf(text, sizeof text, "\\x%02X", c);
-  }
-  return text;
-}
-
-// Base64 text that cannot be decoded without losing data, and where.
-struct Base64Refusal {
-  std::size_t offset;  // in the encoded text
-  std::string why;
-};
-
-// Checks base64 text as it streams past. Blanks and line ends are skipped,
-// as RFC 2045 says, and padding may stand anywhere (the decoder stops at it).
-// Refused with a Base64Refusal: any other byte outside the alphabet, a
-// letter after padding (the decoder would drop it), and text that ends
-// inside a group of four (the decoder drops the broken group).
-class Base64Check : public vmime::utility::outputStream {
- public:
-  void flush() override {}
-
-  void Finish() const {
-    if (symbols_ % 4 != 0) {
-      throw Base64Refusal{lastSymbol_, "the base64 text ends inside a group of four"};
-    }
-  }
-
- protected:
-  void writeImpl(const vmime::byte_t* const data, const std::size_t count) override {
-    for (std::size_t i = 0; i < count; ++i) {
-      const unsigned char value = Base64Value(data[i]);
-      if (value == kBase64Blank) continue;
-      ++symbols_;
-      lastSymbol_ = offset_ + i;
-      if (value < 64 && !padded_) continue;
-      if (value == kBase64Padding) {
-        padded_ = true;
-      } else if (value == kBase64Other) {
-        throw Base64Refusal{offset_ + i, "byte " + ByteText(data[i]) + " is not base64"};
-      } else {
-        throw Base64Refusal{offset_ + i,
-                            "byte " + ByteText(data[i]) + " follows the base64 padding '='"};
-      }
-    }
-    offset_ += count;
-  }
-
- private:
-  std::size_t offset_ = 0;
-  std::size_t symbols_ = 0;  // letters and padding
-  std::size_t lastSymbol_ = 0;
-  bool padded_ = false;
-};
-
-// The 1-based line of the message file that holds offset.
-std::size_t LineAt(MimeFileStream& source, std::size_t offset) {
-  std::size_t line = 1;
-  constexpr std::size_t kChunk = 1 << 16;
-  for (std::size_t at = 0; at < offset; at += kChunk) {
-    const std::string bytes = source.ReadRange(at, std::min(offset, at + kChunk));
-    if (bytes.empty()) break;
-    line += static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
-  }
-  return line;
-}
-
-// Refuses base64 content that would not decode to the sender's bytes, before
-// anything of it is written.
-void CheckBase64(const vmime::attachment& attachment, const vmime::contentHandler& data,
-                 MimeFileStream& source) {
-  Base64Check check;
-  try {
-    data.extractRaw(check);
-    check.Finish();
-  } catch (const Base64Refusal& refusal) {
-    std::size_t start = 0;
-    if (const auto part = vmime::dynamicCast<const vmime::bodyPart>(attachment.getPart())) {
-      start = part->getBody()->getParsedOffset();
-    }
-    throw MessageError("line " + std::to_string(LineAt(source, start + refusal.offset)) + ": " +
-                       refusal.why);
-  }
-}
-
-// Collects what it is given into blocks before they go to out: decoders
-// write a few bytes at a time, and a stream write for each costs more than
-// the decoding.
-class BlockOutput : public vmime::utility::outputStream {
- public:
-  explicit BlockOutput(std::ostream& out) : out_(out) { block_.reserve(kBlockBytes); }
-
-  void Append(const char* data, std::size_t count) {
-    if (block_.size() + count > kBlockBytes) {
-      out_.write(block_.data(), static_cast<std::streamsize>(block_.size()));
-      block_.clear();
-    }
-    if (count >= kBlockBytes) {
-      out_.write(data, static_cast<std::streamsize>(count));
-    } else {
-      block_.append(data, count);
-    }
-  }
-
-  void flush() override {
-    if (!block_.empty()) out_.write(block_.data(), static_cast<std::streamsize>(block_.size()));
-    block_.clear();
-    out_.flush();
-  }
-
- protected:
-  void writeImpl(const vmime::byte_t* const data, const std::size_t count) override {
-    Append(reinterpret_cast<const char*>(data), count);
-  }
-
- private:
-  static constexpr std::size_t kBlockBytes = 1 << 16;
-  std::ostream& out_;
-  std::string block_;
-};
-
-// Decodes base64 text that Base64Check let through: groups of four letters,
-// then at most one group cut short by padding ("XY==" gives one byte, "XYZ="
-// two, "X===" none), after which only padding and blanks may stand. The same
-// bytes as vmime's decoder gives, which costs over a hundred instructions a
-// byte where this costs a few.
-class Base64Decode : public vmime::utility::outputStream {
- public:
-  explicit Base64Decode(BlockOutput& out) : out_(out) {}
-
-  void flush() override { out_.flush(); }
-
- protected:
-  void writeImpl(const vmime::byte_t* const data, const std::size_t count) override {
-    char decoded[3 * 1024];
-    std::size_t length = 0;
-    for (std::size_t i = 0; i < count && !ended_; ++i) {
-      const unsigned char value = Base64Value(data[i]);
-      if (value < 64) {
-        group_ = (group_ << 6) | value;
-        if (++symbols_ == 4) {
-          decoded[length++] = static_cast<char>(group_ >> 16);
-          decoded[length++] = static_cast<char>(group_ >> 8);
-          decoded[length++] = static_cast<char>(group_);
-          group_ = 0;
-          symbols_ = 0;
-          if (length == sizeof decoded) {
-            out_.Append(decoded, length);
-            length = 0;
-          }
-        }
-      } else if (value == kBase64Padding) {
-        // length is at most sizeof decoded - 3 here: room for two more.
-        if (symbols_ == 2) decoded[length++] = static_cast<char>(group_ >> 4);
-        if (symbols_ == 3) {
-          decoded[length++] = static_cast<char>(group_ >> 10);
-          decoded[length++] = static_cast<char>(group_ >> 2);
-        }
-        ended_ = true;
-      }
-    }
-    out_.Append(decoded, length);
-  }
-
- private:
-  BlockOutput& out_;
-  std::uint32_t group_ = 0;
-  int symbols_ = 0;
-  bool ended_ = false;
-};
 
 // The value of a plain quoted parameter, read from its raw text
 // (name="value"), unescaped and unfolded, blanks at either end of the value
@@ -263,6 +67,38 @@ std::string DecodedWord(const vmime::word& word) {
   }
 }
 
+// The 1-based line of the message file that holds offset.
+std::size_t LineAt(MimeFileStream& source, std::size_t offset) {
+  std::size_t line = 1;
+  constexpr std::size_t kChunk = 1 << 16;
+  for (std::size_t at = 0; at < offset; at += kChunk) {
+    const std::string bytes = source.ReadRange(at, std::min(offset, at + kChunk));
+    if (bytes.empty()) break;
+    line += static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
+  }
+  return line;
+}
+
+// The attachments of a parsed part by the rule of mime/attachment_rule.h.
+void CollectAttachments(const vmime::shared_ptr<vmime::bodyPart>& part, const MimeParent& parent,
+                        MimeFileStream& source,
+                        std::vector<vmime::shared_ptr<const vmime::attachment>>& found) {
+  const vmime::header& header = *part->getHeader();
+  const MimePartRole role = ClassifyMimePart(header, parent, [&] {
+    return !HeaderAttachmentName(header, [&source](std::size_t offset, std::size_t length) {
+              return source.ReadRange(offset, offset + length);
+            }).empty();
+  });
+  if (role == MimePartRole::kAttachment) {
+    found.push_back(vmime::make_shared<vmime::bodyPartAttachment>(part));
+  } else if (role == MimePartRole::kMultipart) {
+    const auto body = part->getBody();
+    for (std::size_t i = 0; i < body->getPartCount(); ++i) {
+      CollectAttachments(body->getPartAt(i), MimeChildOf(header, i), source, found);
+    }
+  }
+}
+
 }  // namespace
 
 MimeMessage ParseMimeMessage(vmime::shared_ptr<MimeFileStream> stream) {
@@ -270,7 +106,7 @@ MimeMessage ParseMimeMessage(vmime::shared_ptr<MimeFileStream> stream) {
   parsed.stream = std::move(stream);
   parsed.message = vmime::make_shared<vmime::message>();
   parsed.message->parse(parsed.stream, parsed.stream->Size());
-  parsed.attachments = vmime::attachmentHelper::findAttachmentsInMessage(parsed.message);
+  CollectAttachments(parsed.message, MimeParent{}, *parsed.stream, parsed.attachments);
   return parsed;
 }
 
@@ -309,15 +145,20 @@ std::string MimeAttachmentName(const vmime::attachment& attachment, MimeFileStre
 void WriteMimeAttachmentContent(const vmime::attachment& attachment, MimeFileStream& source,
                                 std::ostream& out) {
   const auto data = attachment.getData();
-  BlockOutput output(out);
-  if (EqualsIgnoreCase(data->getEncoding().getName(), vmime::encodingTypes::BASE64)) {
-    CheckBase64(attachment, *data, source);
-    Base64Decode decode(output);
-    data->extractRaw(decode);
-  } else {
-    data->extract(output);
+  const auto header = attachment.getHeader();
+  const std::string encoding =
+      header ? MimeTransferEncoding(*header) : data->getEncoding().getName();
+  const MimeRawBody raw = [&data](vmime::utility::outputStream& to) { data->extractRaw(to); };
+  try {
+    DecodeMimeBody(encoding, raw, out);
+  } catch (const MimeDecodeRefusal& refusal) {
+    std::size_t start = 0;
+    if (const auto part = vmime::dynamicCast<const vmime::bodyPart>(attachment.getPart())) {
+      start = part->getBody()->getParsedOffset();
+    }
+    throw MessageError("line " + std::to_string(LineAt(source, start + refusal.offset)) + ": " +
+                       refusal.why);
   }
-  output.flush();
 }
 
 }  // namespace tollbook::mail

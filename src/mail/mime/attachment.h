@@ -23,8 +23,8 @@ struct MimeMessage {
   std::vector<vmime::shared_ptr<const vmime::attachment>> attachments;  // in order
 };
 
-// Parses the whole of stream and finds its attachments in every nested
-// multipart. Throws vmime::exception or MessageError.
+// Parses the whole of stream and finds its attachments by the rule of
+// mime/attachment_rule.h. Throws vmime::exception or MessageError.
 MimeMessage ParseMimeMessage(vmime::shared_ptr<MimeFileStream> stream);
 
 // The file name a part header gives: the Content-Disposition filename, else
@@ -43,12 +43,11 @@ std::string HeaderAttachmentName(
 // the message was parsed from; it is read for the raw parameter text.
 std::string MimeAttachmentName(const vmime::attachment& attachment, MimeFileStream& source);
 
-// Writes the attachment's decoded content (base64 and quoted-printable
-// decoded; no charset or line-end conversion) to out, streamed from the
-// message file source. Base64 content is checked whole before anything is
-// written: a byte outside the alphabet (blanks and line ends aside) or a
-// letter after the padding throws MessageError naming the byte and its line
-// in the message file.
+// Writes the attachment's decoded content to out as DecodeMimeBody()
+// (mime/decode.h) decodes it, streamed from the message file source; no
+// charset conversion. Base64 and uuencoded content is checked whole before
+// anything is written: what DecodeMimeBody() refuses throws MessageError
+// naming the byte or line and its line number in the message file.
 void WriteMimeAttachmentContent(const vmime::attachment& attachment, MimeFileStream& source,
                                 std::ostream& out);
 

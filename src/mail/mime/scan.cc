@@ -2,14 +2,16 @@
 
 #include <algorithm>
 #include <string>
-#include <vmime/attachmentHelper.hpp>
 #include <vmime/body.hpp>
 #include <vmime/bodyPart.hpp>
+#include <vmime/bodyPartAttachment.hpp>
 #include <vmime/contentTypeField.hpp>
 #include <vmime/header.hpp>
 #include <vmime/mediaType.hpp>
 #include <vmime/utility/parserInputStreamAdapter.hpp>
 
+#include "mail/mime/attachment.h"
+#include "mail/mime/attachment_rule.h"
 #include "mail/mime/header_fields.h"
 
 namespace tollbook::mail {
@@ -24,34 +26,28 @@ bool IsSpace(vmime::byte_t c) { return c == ' ' || c == '\t' || c == '\r' || c =
 class Scan {
  public:
   explicit Scan(const vmime::shared_ptr<MimeFileStream>& stream)
-      : stream_(stream), parser_(vmime::make_shared<parserInputStreamAdapter>(stream)) {
-    // Stands for the parent of every part but the message itself, which is
-    // all vmime's attachment rules ask of it. Its valid boundary keeps
-    // vmime from making one up each time a part is put in it.
-    auto type = parent_->getHeader()->getField<vmime::contentTypeField>(vmime::fields::CONTENT_TYPE);
-    type->setValue(vmime::mediaType(vmime::mediaTypes::MULTIPART, vmime::mediaTypes::MULTIPART_MIXED));
-    type->setBoundary("scan");
-  }
+      : stream_(stream), parser_(vmime::make_shared<parserInputStreamAdapter>(stream)) {}
 
   // The part in [begin, end): an attachment, or a multipart whose parts are
-  // searched in turn, as vmime::attachmentHelper::findAttachmentsInBodyPart()
-  // goes through a parsed part.
-  void Part(std::size_t begin, std::size_t end, bool isRoot) {
+  // visited in turn, by the rule of mime/attachment_rule.h.
+  void Part(std::size_t begin, std::size_t end, const MimeParent& parent) {
     auto part = vmime::make_shared<vmime::bodyPart>();
+    const vmime::header& header = *part->getHeader();
     const std::size_t bodyBegin = ParseContentFields(*part->getHeader(), begin, end);
-    if (!isRoot) parent_->getBody()->appendPart(part);
-    if (vmime::attachmentHelper::isBodyPartAnAttachment(part)) {
+    const MimePartRole role = ClassifyMimePart(header, parent, [&] {
+      return !HeaderAttachmentName(header, [this](std::size_t offset, std::size_t length) {
+                return stream_->ReadRange(offset, offset + length);
+              }).empty();
+    });
+    if (role == MimePartRole::kAttachment) {
       part->getBody()->parse(stream_, bodyBegin, end);
-      found_.push_back(vmime::attachmentHelper::getBodyPartAttachment(part));
-    } else {
-      std::string boundary;
-      if (IsMultipart(*part->getHeader(), bodyBegin, end, boundary)) {
-        if (!isRoot) parent_->getBody()->removePart(part);
-        part.reset();
-        Multipart(bodyBegin, end, boundary);
-      }
+      found_.push_back(vmime::make_shared<vmime::bodyPartAttachment>(part));
+      return;
     }
-    if (part && !isRoot) parent_->getBody()->removePart(part);
+    std::string boundary;
+    if (role == MimePartRole::kMultipart && IsMultipart(header, bodyBegin, end, boundary)) {
+      Multipart(bodyBegin, end, boundary, header);
+    }
   }
 
   std::vector<vmime::shared_ptr<const vmime::attachment>> Found() { return std::move(found_); }
@@ -161,7 +157,9 @@ class Scan {
   // parser splits them: the text before the first boundary line and after
   // the closing one belongs to no part, and when the closing boundary is
   // missing the rest of the body is the last part.
-  void Multipart(std::size_t begin, std::size_t end, const std::string& boundary) {
+  void Multipart(std::size_t begin, std::size_t end, const std::string& boundary,
+                 const vmime::header& header) {
+    std::size_t count = 0;  // parts visited
     std::size_t partStart = begin;
     bool lastPart = false;
     std::size_t boundaryStart = 0;
@@ -183,17 +181,16 @@ class Scan {
       }
       if (index > 0) {
         if (partEnd < partStart) std::swap(partStart, partEnd);
-        Part(partStart, partEnd, false);
+        Part(partStart, partEnd, MimeChildOf(header, count++));
       }
       partStart = boundaryEnd;
       pos = NextBoundary(boundary, boundaryEnd, end, boundaryStart, boundaryEnd);
     }
-    if (!lastPart && pos == npos) Part(partStart, end, false);
+    if (!lastPart && pos == npos) Part(partStart, end, MimeChildOf(header, count));
   }
 
   vmime::shared_ptr<MimeFileStream> stream_;
   vmime::shared_ptr<parserInputStreamAdapter> parser_;
-  vmime::shared_ptr<vmime::bodyPart> parent_ = vmime::make_shared<vmime::bodyPart>();
   vmime::shared_ptr<vmime::header> runHeader_ = vmime::make_shared<vmime::header>();
   std::vector<vmime::shared_ptr<const vmime::attachment>> found_;
 };
@@ -203,7 +200,7 @@ class Scan {
 std::vector<vmime::shared_ptr<const vmime::attachment>> ScanMimeAttachments(
     const vmime::shared_ptr<MimeFileStream>& stream) {
   Scan scan(stream);
-  scan.Part(0, stream->Size(), true);
+  scan.Part(0, stream->Size(), MimeParent{});
   return scan.Found();
 }
 

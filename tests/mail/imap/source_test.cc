@@ -163,7 +163,7 @@ TEST(ImapSourceTest, RunGivesTheSameFilesAsTheSameMessagesInMemory) {
   }
   auto memoryAccount = mail::CreateMemorySession(store)->Login("", "");
   const RunResult expected = RunOn(*memoryAccount, 2, false);
-  ASSERT_EQ(expected.counts.accountingFiles, 7);
+  ASSERT_EQ(expected.counts.accountingFiles, 8);
 
   for (const std::string scheme : {"imaps", "imap"}) {
     SCOPED_TRACE(scheme);
@@ -171,7 +171,7 @@ TEST(ImapSourceTest, RunGivesTheSameFilesAsTheSameMessagesInMemory) {
     const RunResult actual = RunOn(*account, FolderPosition(*account, "Accounting"), false);
     EXPECT_EQ(actual.outcome, RunOutcome::kCompleted) << ::testing::PrintToString(actual.failures);
     EXPECT_EQ(actual.counts.messages, 13);
-    EXPECT_EQ(actual.counts.accountingFiles, 7);
+    EXPECT_EQ(actual.counts.accountingFiles, 8);
     EXPECT_EQ(actual.full, expected.full);
     EXPECT_EQ(actual.summary, expected.summary);
     EXPECT_EQ(actual.files, expected.files);
@@ -202,7 +202,7 @@ TEST(ImapSourceTest, RunWithoutDeletionChangesNothingOnTheServer) {
   const auto inboxBefore = ListFolder(inbox);
   const auto accountingBefore = ListFolder(accounting);
   EXPECT_EQ(RunOn(*account, -1, false).counts.accountingFiles, 1);
-  EXPECT_EQ(RunOn(*account, FolderPosition(*account, "Accounting"), false).counts.accountingFiles, 7);
+  EXPECT_EQ(RunOn(*account, FolderPosition(*account, "Accounting"), false).counts.accountingFiles, 8);
   EXPECT_EQ(ListFolder(inbox), inboxBefore);
   EXPECT_EQ(ListFolder(accounting), accountingBefore);
 }

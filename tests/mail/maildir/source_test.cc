@@ -166,15 +166,17 @@ TEST(MaildirSource, DisplayNames) {
        {"Content-Type: application/octet-stream; name=\"=?iso-8859-1?Q?=E4cct?=\""}, {"äcct"}},
       {"acct.csv stays acct.csv", {"Content-Disposition: attachment; filename=\"acct.csv\""},
        {"acct.csv"}},
-      {"inline part without a name is an attachment with an empty name",
-       {"Content-Type: text/plain", "Content-Disposition: inline"}, {""}},
+      {"inline text part without a name is the body",
+       {"Content-Type: text/plain", "Content-Disposition: inline"}, {}},
+      {"text part without a name is an attachment when attachment-disposed",
+       {"Content-Type: text/plain", "Content-Disposition: attachment"}, {""}},
       {"inline part with a file name", {"Content-Type: text/plain",
                                         "Content-Disposition: inline; filename=\"acct\""}, {"acct"}},
-      {"inline image with a Content-ID is not an attachment",
+      {"inline image with a Content-ID outside a multipart/related is an attachment",
        {"Content-Type: image/png", "Content-ID: <logo@example>", "Content-Disposition: inline"},
-       {}},
-      {"text part with only a Content-Type name is not an attachment",
-       {"Content-Type: text/plain; name=\"acct\""}, {}},
+       {""}},
+      {"text part with only a Content-Type name is an attachment",
+       {"Content-Type: text/plain; name=\"acct\""}, {"acct"}},
       {"attachment without any name", {"Content-Type: application/octet-stream"}, {""}},
   };
   for (const auto& c : cases) {
@@ -225,17 +227,25 @@ TEST(MaildirSource, SavesBase64ContentByteForByte) {
   }
 }
 
-TEST(MaildirSource, SavesQuotedPrintableAndUnencodedContentWithoutConversion) {
+// Stored LFs of text parts are the CR LF line breaks of the wire.
+TEST(MaildirSource, SavesQuotedPrintableAndUnencodedContentWithWireLineEnds) {
   const std::string qp = MultipartMessage(
       "qp", {{{"Content-Type: text/plain; charset=iso-8859-1",
                "Content-Disposition: attachment; filename=acct",
                "Content-Transfer-Encoding: quoted-printable"},
               "I,a=3Db,=E4=0D=0AO,soft=\nbreak\n"}});
   EXPECT_EQ(SavedContent(qp), "I,a=b,\xe4\r\nO,softbreak");
+  // Blanks before a line end are dropped, a soft break may have blanks after
+  // its "=", escapes take either case, and an "=" that starts none stays.
+  const std::string qpEdges = MultipartMessage(
+      "qp edges", {{{"Content-Type: text/plain", "Content-Disposition: attachment; filename=acct",
+                     "Content-Transfer-Encoding: quoted-printable"},
+                    "a \t\nb= \nc=3d=ZZ=\n"}});
+  EXPECT_EQ(SavedContent(qpEdges), "a\r\nbc==ZZ");
   const std::string plain = MultipartMessage(
       "7bit", {{{"Content-Type: text/plain", "Content-Disposition: attachment; filename=acct"},
                 "line one\nline two\n"}});
-  EXPECT_EQ(SavedContent(plain), "line one\nline two");
+  EXPECT_EQ(SavedContent(plain), "line one\r\nline two");
 }
 
 TEST(MaildirSource, SaveRefusesASymbolicLink) {

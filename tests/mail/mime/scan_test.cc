@@ -110,17 +110,17 @@ const std::vector<Case>& Cases() {
        "Content-Type: multipart/related; boundary=r\n\n"
        "--r\nContent-Type: image/gif\nContent-ID: <c1>\n\ngif\n"
        "--r\nContent-Type: text/plain; name=i.txt\nContent-Disposition: inline\n\ninl\n--r--\n",
-       {"i.txt"}},
+       {"", "i.txt"}},  // the first part is the related root, so no inline resource
       {"empty parts and adjacent boundaries",
        "Content-Type: multipart/mixed; boundary=e\n\n--e\n--e\n\n--e\n"
        "Content-Type: application/x; name=\"=?utf-8?q?caf=C3=A9?=\"\n\nz\n--e--",
-       {"", "", "caf\xC3\xA9"}},  // parts without a Content-Type are attachments
-      {"RFC 2231 name in a multipart attachment",
+       {"caf\xC3\xA9"}},  // parts without a Content-Type are text/plain: the body
+      {"a multipart is no attachment itself, whatever its disposition",
        "Content-Type: multipart/mixed; boundary=q\n\n"
        "--q\nContent-Type: multipart/mixed; boundary=qq\n"
        "Content-Disposition: attachment; filename*=utf-8''%C3%A9t%C3%A9.csv\n\n"
        "--qq\nContent-Type: text/plain\n\nin\n--qq--\n--q--\n",
-       {"\xC3\xA9t\xC3\xA9.csv"}},
+       {}},
   };
   return cases;
 }

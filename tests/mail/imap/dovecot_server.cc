@@ -44,8 +44,21 @@ bool DovecotServer::Available() {
 DovecotServer::DovecotServer(std::vector<std::string> users) {
   std::string arguments = "start " + Quote(dir_.Path());
   for (const auto& user : users) arguments += " " + Quote(user);
-  std::istringstream ports(RunScript(arguments));
-  if (!(ports >> imapPort_ >> imapsPort_)) throw std::runtime_error("test-dovecot printed no ports");
+  // The ports are the last line; a warning may come before it.
+  const std::string output = RunScript(arguments);
+  std::istringstream lines(output);
+  bool found = false;
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream ports(line);
+    int imap = 0, imaps = 0;
+    std::string rest;
+    if (ports >> imap >> imaps && !(ports >> rest)) {
+      imapPort_ = imap;
+      imapsPort_ = imaps;
+      found = true;
+    }
+  }
+  if (!found) throw std::runtime_error("test-dovecot printed no ports: " + output);
   running_ = true;
 }
 

@@ -1,17 +1,43 @@
 #include "mail/imap_command.h"
 
+#include <stdexcept>
 #include <typeinfo>
 #include <vmime/net/imap/IMAPCommand.hpp>
 
+#include "mail/imap_response_limits.h"
+
 namespace tollbook::mail {
+namespace {
 
 using vmime::net::imap::IMAPParser;
+
+class CountingTarget : public IMAPParser::literalHandler::target {
+ public:
+  CountingTarget(vmime::utility::outputStream* out, std::uint64_t& bytes) : target(nullptr), out_(out), bytes_(bytes) {}
+  void putData(const vmime::string& chunk) override {
+    if (out_ != nullptr) out_->write(chunk.data(), chunk.size());
+    bytes_ += chunk.size();
+  }
+
+ private:
+  vmime::utility::outputStream* out_;  // null: dropped
+  std::uint64_t& bytes_;
+};
+
+}  // namespace
 
 std::unique_ptr<IMAPParser::response> RunImapCommand(vmime::net::imap::IMAPConnection& connection,
                                                      const std::string& text, const std::string& name,
                                                      IMAPParser::literalHandler* literals) {
-  vmime::net::imap::IMAPCommand::createCommand(text)->send(connection.shared_from_this());
-  std::unique_ptr<IMAPParser::response> response(connection.readResponse(literals));
+  auto guard = ImapGuardOf(connection);
+  if (guard) guard->SetLiteralLimit(literals != nullptr ? kImapLargestBody : kImapLargestHeldLiteral);
+  std::unique_ptr<IMAPParser::response> response;
+  try {
+    vmime::net::imap::IMAPCommand::createCommand(text)->send(connection.shared_from_this());
+    response.reset(connection.readResponse(literals));
+  } catch (const ImapAnswerError& e) {
+    throw std::runtime_error("the server's answer to " + name + " is refused: " + e.what());
+  }
   if (response->isBad() || response->response_done()->response_tagged()->resp_cond_state()->status() !=
                                IMAPParser::resp_cond_state::OK) {
     throw vmime::exceptions::command_error(name, response->getErrorLog(), "bad response");
@@ -19,11 +45,53 @@ std::unique_ptr<IMAPParser::response> RunImapCommand(vmime::net::imap::IMAPConne
   return response;
 }
 
+bool ImapSectionName(const IMAPParser::section* section, std::string& name) {
+  if (section == nullptr) return false;
+  name.clear();
+  for (const unsigned int number : section->nz_numbers()) {
+    if (!name.empty()) name += '.';
+    name += std::to_string(number);
+  }
+  const auto* text = name.empty() ? section->section_text1() : section->section_text2();
+  if (text == nullptr) return !name.empty();
+  if (text->type() == IMAPParser::section_text::MIME) {
+    name += ".MIME";
+    return true;
+  }
+  if (name.empty() && text->type() == IMAPParser::section_text::HEADER_FIELDS) {
+    name = "HEADER.FIELDS";
+    return true;
+  }
+  if (name.empty() && text->type() == IMAPParser::section_text::TEXT) {
+    name = "TEXT";
+    return true;
+  }
+  return false;
+}
+
+std::string ImapUidOf(const IMAPParser::msg_att& attributes) {
+  for (const auto* item : attributes.items()) {
+    if (item->type() == IMAPParser::msg_att_item::UID && item->unique_id() != nullptr) {
+      return std::to_string(item->unique_id()->value());
+    }
+  }
+  return {};
+}
+
 IMAPParser::literalHandler::target* ImapBodyTarget::targetFor(const IMAPParser::component& component, int) {
   if (typeid(component) != typeid(IMAPParser::msg_att_item)) return nullptr;
-  const auto type = static_cast<const IMAPParser::msg_att_item&>(component).type();
-  if (type != IMAPParser::msg_att_item::BODY_SECTION) return nullptr;
-  return new targetStream(nullptr, out_);  // the parser deletes it
+  const auto& item = static_cast<const IMAPParser::msg_att_item&>(component);
+  std::string name;
+  if (item.type() != IMAPParser::msg_att_item::BODY_SECTION || !ImapSectionName(item.section(), name) ||
+      name != section_) {
+    return new CountingTarget(nullptr, dropped_);  // the parser deletes it
+  }
+  const std::size_t index = items_++;
+  const std::string current = guard_ ? guard_->CurrentUid() : std::string();
+  if (received_ || (!current.empty() && current != uid_)) return new CountingTarget(nullptr, dropped_);
+  received_ = true;
+  keptItem_ = index;
+  return new CountingTarget(&out_, bytes_);
 }
 
 }  // namespace tollbook::mail

@@ -4,10 +4,12 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <vmime/net/imap/IMAPStore.hpp>
 #include <vmime/security/cert/defaultCertificateVerifier.hpp>
 #include <vmime/vmime.hpp>
 
 #include "mail/imap_errors.h"
+#include "mail/imap_response_limits.h"
 #include "mail/mail_source.h"
 #include "mail/vmime_init.h"
 
@@ -125,6 +127,11 @@ std::shared_ptr<vmime::net::store> ConnectImapStore(const ImapUrl& url) {
     store->setCertificateVerifier(MakeVerifier());
     store->setTimeoutHandlerFactory(std::make_shared<BoundedTimeoutFactory>(ImapTimeoutSeconds()));
     store->connect();
+    // Every answer from here on is checked before vmime's parser reads it.
+    if (auto imapStore = std::dynamic_pointer_cast<vmime::net::imap::IMAPStore>(store);
+        imapStore && imapStore->getConnection()) {
+      GuardImapConnection(*imapStore->getConnection());
+    }
     return store;
   } catch (...) {
     RethrowAsMailError(ImapStage::kLogin, context, url.password);

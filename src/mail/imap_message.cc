@@ -98,17 +98,16 @@ class ImapAttachment : public Attachment {
         adapter.flush();
         return;
       }
-      // The raw body streams straight from the server's literal.
-      if (IsIdentityEncoding(encoding)) {
-        vmime::utility::outputStreamAdapter adapter(out);
-        streamBody_(uid_, section_, adapter);
-        adapter.flush();
-        return;
-      }
-      auto decoder = encoding.getEncoder();  // throws for an unknown encoding
-      streamBody_(uid_, section_, buffer_->Writer());
+      // The raw body streams from the server's literal into the decode
+      // buffer, and is used only once it is known to be whole.
+      auto decoder = IsIdentityEncoding(encoding) ? nullptr : encoding.getEncoder();  // throws for an unknown one
+      streamBody_(uid_, section_, *buffer_);
       vmime::utility::outputStreamAdapter adapter(out);
-      decoder->decode(buffer_->Reader(), adapter);
+      if (decoder) {
+        decoder->decode(buffer_->Reader(), adapter);
+      } else {
+        vmime::utility::bufferedStreamCopy(buffer_->Reader(), adapter);
+      }
       adapter.flush();
     } catch (...) {
       RethrowAsMailError(ImapStage::kSession, "saving the attachment of " + where_);

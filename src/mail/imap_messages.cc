@@ -17,6 +17,8 @@
 #include "mail/imap_errors.h"
 #include "mail/imap_message.h"
 #include "mail/imap_part_headers.h"
+#include "mail/imap_folder_names.h"
+#include "mail/imap_response_limits.h"
 #include "run/fault_injection.h"
 
 namespace tollbook::mail {
@@ -117,9 +119,9 @@ std::vector<ImapMessageInfo> MessagesOf(const IMAPParser::response& response) {
 
 class ImapMessageCollection : public MessageCollection {
  public:
-  ImapMessageCollection(std::shared_ptr<vmime::net::store> store, vmime::net::folder::path path,
-                        std::string name, std::string server, bool forDeletion)
-      : store_(std::move(store)), path_(std::move(path)), where_(name + " on " + server),
+  ImapMessageCollection(std::shared_ptr<vmime::net::store> store, std::string mailbox, std::string name,
+                        std::string server, bool forDeletion)
+      : store_(std::move(store)), where_(name + " on " + server),
         headers_([this] { return StoreConnection(); }, where_) {
     try {
       if (forDeletion) {
@@ -133,8 +135,7 @@ class ImapMessageCollection : public MessageCollection {
       // The account's own connection does all the reading, with the folder
       // examined (read-only) on it.
       auto connection = StoreConnection();
-      mailbox_ = vmime::net::imap::IMAPUtils::quoteString(
-          vmime::net::imap::IMAPUtils::pathToString(connection->hierarchySeparator(), path_));
+      mailbox_ = ImapMailboxArgument(mailbox, connection->hasCapability("LITERAL+"));
       uidValidity_ = UidValidityOf(*RunCommand(connection, "EXAMINE " + mailbox_));
       auto search = RunCommand(connection, "UID SEARCH ALL");
       for (const auto* data : search->continue_req_or_response_data()) {
@@ -165,8 +166,8 @@ class ImapMessageCollection : public MessageCollection {
           if (!deletedByOthers) pending_.push_back(std::stoul(uid));
         },
         decodeBuffer_, [this](const std::string& uid, const std::string& section) { return Body(uid, section); },
-        [this](const std::string& uid, const std::string& section, vmime::utility::outputStream& out) {
-          StreamBody(uid, section, out);
+        [this](const std::string& uid, const std::string& section, ImapDecodeBuffer& into) {
+          StreamBody(uid, section, into);
         });
   }
 
@@ -218,12 +219,86 @@ class ImapMessageCollection : public MessageCollection {
     }
   }
 
-  // Streams the raw body of part section (the text for "") of the message
-  // with UID uid from the server's literal into out.
-  void StreamBody(const std::string& uid, const std::string& section, vmime::utility::outputStream& out) {
-    ImapBodyTarget target(out);
-    RunImapCommand(*StoreConnection(), "UID FETCH " + uid + " (BODY.PEEK[" + (section.empty() ? "TEXT" : section) + "])",
-                   "UID FETCH", &target);
+  // The size BODYSTRUCTURE announced for part section of the message with
+  // UID uid: the octets of the encoded part.
+  std::uint64_t AnnouncedSize(const std::string& uid, const std::string& section) {
+    for (std::size_t i = 0; i < chunk_.size(); ++i) {
+      if (chunk_[i].uid != uid || !firsts_[i] || !*firsts_[i] || (*firsts_[i])->section != section) continue;
+      return (*firsts_[i])->part->getSize();
+    }
+    throw MessageError("UID " + uid + " in " + where_ + ": part " + section + " was not looked at before");
+  }
+
+  // The message whose answer a failed read was in, for the error, when the
+  // guard knows it: the one whose body was cut, not the one being handled.
+  std::string CutMessage() {
+    auto imapStore = std::dynamic_pointer_cast<vmime::net::imap::IMAPStore>(store_);
+    if (!imapStore || !imapStore->getConnection()) return {};
+    auto guard = ImapGuardOf(*imapStore->getConnection());
+    return guard ? guard->CurrentMessage() : std::string();
+  }
+
+  // Fills into with the raw body of part section (the text for "") of the
+  // message with UID uid, streamed from the server's literal. The body counts
+  // only when it is as long as BODYSTRUCTURE announced and comes for this UID
+  // and section; else it is fetched once more, then the message is refused.
+  void StreamBody(const std::string& uid, const std::string& section, ImapDecodeBuffer& into) {
+    const std::uint64_t announced = AnnouncedSize(uid, section);
+    const std::string name = section.empty() ? "TEXT" : section;
+    std::uint64_t got = 0;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      auto& out = into.Writer();
+      auto connection = StoreConnection();
+      ImapBodyTarget target(out, name, uid, ImapGuardOf(*connection));
+      std::unique_ptr<IMAPParser::response> response;
+      try {
+        response = RunImapCommand(*connection, "UID FETCH " + uid + " (UID BODY.PEEK[" + name + "])", "UID FETCH",
+                                  &target);
+      } catch (...) {
+        RethrowAsMailError(ImapStage::kSession, "reading part " + name + " of UID " + uid + " in " + where_);
+      }
+      got = target.Bytes();
+      // The answer's BODY[name] items, in order, with the UID of each.
+      std::vector<std::pair<const IMAPParser::msg_att_item*, std::string>> bodies;
+      std::string itemName;
+      for (const auto* data : response->continue_req_or_response_data()) {
+        const auto* responseData = data->response_data();
+        if (responseData == nullptr || responseData->message_data() == nullptr ||
+            responseData->message_data()->msg_att() == nullptr) {
+          continue;
+        }
+        const auto* attributes = responseData->message_data()->msg_att();
+        for (const auto* item : attributes->items()) {
+          if (item->type() == IMAPParser::msg_att_item::BODY_SECTION && ImapSectionName(item->section(), itemName) &&
+              itemName == name) {
+            bodies.emplace_back(item, ImapUidOf(*attributes));
+          }
+        }
+      }
+      const std::string refused = "UID " + uid + " in " + where_ + " is left on the server: ";
+      if (target.Received()) {
+        // The kept literal must turn out to be this message's.
+        const std::string owner = target.KeptItem() < bodies.size() ? bodies[target.KeptItem()].second : "";
+        if (owner != uid) {
+          throw MessageError(refused + "the answer to the fetch of its part " + name + " holds the body of " +
+                             (owner.empty() ? "a message without UID" : "UID " + owner) +
+                             " where its own was expected");
+        }
+      } else {
+        // A body sent as a quoted string rather than a literal, or none.
+        const auto own = std::find_if(bodies.begin(), bodies.end(), [&](const auto& b) { return b.second == uid; });
+        if (own == bodies.end()) throw MessageError(refused + "the server sent no body for its part " + name);
+        if (own->first->nstring() != nullptr) {
+          const std::string& value = own->first->nstring()->value();
+          out.write(value.data(), value.size());
+          got = value.size();
+        }
+      }
+      if (got == announced) return;
+    }
+    throw MessageError("UID " + uid + " in " + where_ + " is left on the server: part " + name + " is " +
+                       std::to_string(announced) + " bytes in BODYSTRUCTURE but the server sent " +
+                       std::to_string(got) + " bytes, twice");
   }
 
   // The raw body of the first attachment of the message with UID uid when
@@ -239,6 +314,8 @@ class ImapMessageCollection : public MessageCollection {
     if (found == bodies_.end() || found->second.first != section) return std::nullopt;
     std::string body = std::move(found->second.second);
     bodies_.erase(found);
+    // A body that is not the announced size is fetched again by streaming.
+    if (body.size() != AnnouncedSize(uid, section)) return std::nullopt;
     return body;
   }
 
@@ -279,12 +356,13 @@ class ImapMessageCollection : public MessageCollection {
     try {
       for (auto& [section, uids] : groups) {
         ImapFetchSections(*StoreConnection(), uids, "BODY.PEEK[" + section + "]",
-                          [this](const std::string& uid, const std::string& name, const std::string& text) {
-                            bodies_[uid] = {name, text};
+                          [this, &section](const std::string& uid, const std::string& name, const std::string& text) {
+                            if (name == section) bodies_[uid] = {name, text};
                           });
       }
     } catch (...) {
-      RethrowAsMailError(ImapStage::kSession, "reading the attachments of " + where_);
+      const std::string cut = CutMessage();
+      RethrowAsMailError(ImapStage::kSession, "reading the attachments of " + (cut.empty() ? "" : cut + " in ") + where_);
     }
   }
 
@@ -306,14 +384,14 @@ class ImapMessageCollection : public MessageCollection {
       bodyTried_.clear();
       firsts_.assign(chunk_.size(), std::nullopt);
     } catch (...) {
-      RethrowAsMailError(ImapStage::kSession, context);
+      const std::string cut = CutMessage();
+      RethrowAsMailError(ImapStage::kSession, cut.empty() ? context : context + " (in the answer for " + cut + ")");
     }
     position_ = 0;
     nextUid_ = last + 1;
   }
 
   std::shared_ptr<vmime::net::store> store_;
-  vmime::net::folder::path path_;
   std::string where_;
   std::string mailbox_;  // the folder's name as a quoted IMAP string
   unsigned long uidValidity_ = 0;
@@ -335,10 +413,9 @@ class ImapMessageCollection : public MessageCollection {
 }  // namespace
 
 std::unique_ptr<MessageCollection> OpenImapMessages(std::shared_ptr<vmime::net::store> store,
-                                                    const vmime::net::folder::path& path,
-                                                    const std::string& name, const std::string& server,
-                                                    bool forDeletion) {
-  return std::make_unique<ImapMessageCollection>(std::move(store), path, name, server, forDeletion);
+                                                    const std::string& mailbox, const std::string& name,
+                                                    const std::string& server, bool forDeletion) {
+  return std::make_unique<ImapMessageCollection>(std::move(store), mailbox, name, server, forDeletion);
 }
 
 }  // namespace tollbook::mail

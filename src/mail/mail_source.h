@@ -124,6 +124,9 @@ class Account {
   virtual std::unique_ptr<FolderCollection> AllFolders() = 0;
   // The account's own mailbox folder (INBOX).
   virtual std::unique_ptr<Folder> Mailbox() = 0;
+  // What the account's own folders' names start with where the server puts
+  // them under a common prefix ("INBOX." on Cyrus), as shown; "" elsewhere.
+  virtual std::string FolderPrefix() { return {}; }
 };
 
 class Session {

@@ -116,7 +116,7 @@ void ImapResponseGuard::Feed(const std::string& chunk) {
     }
     if (draining_ && drained_ > kLongestDrain) {
       Fail(WhichMessage() + " is described with parentheses nested deeper than " +
-           std::to_string(kImapMaxNesting) + " levels");
+           std::to_string(kImapMaxNesting) + " levels; it is left on the server");
     }
   }
 }
@@ -138,7 +138,7 @@ void ImapResponseGuard::EndAtom() {
 void ImapResponseGuard::EndLine() {
   if (draining_) {
     Fail(WhichMessage() + " is described with parentheses nested deeper than " +
-         std::to_string(kImapMaxNesting) + " levels");
+         std::to_string(kImapMaxNesting) + " levels; it is left on the server");
   }
   if (capturing_) {
     while (!capture_.empty() && (capture_.back() == '\n' || capture_.back() == '\r')) capture_.pop_back();

@@ -86,12 +86,9 @@ IMAPParser::literalHandler::target* ImapBodyTarget::targetFor(const IMAPParser::
       name != section_) {
     return new CountingTarget(nullptr, dropped_);  // the parser deletes it
   }
-  const std::size_t index = items_++;
-  const std::string current = guard_ ? guard_->CurrentUid() : std::string();
-  if (received_ || (!current.empty() && current != uid_)) return new CountingTarget(nullptr, dropped_);
-  received_ = true;
-  keptItem_ = index;
-  return new CountingTarget(&out_, bytes_);
+  written_ += values_.empty() ? 0 : values_.back().second;
+  values_.emplace_back(written_, 0);
+  return new CountingTarget(&out_, values_.back().second);
 }
 
 }  // namespace tollbook::mail

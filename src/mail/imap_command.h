@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 #include <vmime/net/imap/IMAPConnection.hpp>
 #include <vmime/net/imap/IMAPParser.hpp>
 #include <vmime/utility/outputStream.hpp>
@@ -29,35 +31,24 @@ bool ImapSectionName(const vmime::net::imap::IMAPParser::section* section, std::
 // The UID a FETCH answer item gives, "" when it gives none.
 std::string ImapUidOf(const vmime::net::imap::IMAPParser::msg_att& attributes);
 
-class ImapResponseGuard;
-
-// Sends the literal of one BODY[section] item of a FETCH answer to out as it
-// arrives, instead of into the answer: the first whose FETCH response had not
-// named another UID than uid before the literal began (guard tells). The
-// literals of other items, and of any other item of that section, are read
-// and dropped.
+// Sends the values of the BODY[section] items of a FETCH answer to out as
+// they arrive, one after the other, instead of into the answer, and notes
+// where each one lies; the literals of other items are read and dropped. The
+// caller picks the one of the message it asked for once the answer is read.
 class ImapBodyTarget : public vmime::net::imap::IMAPParser::literalHandler {
  public:
-  ImapBodyTarget(vmime::utility::outputStream& out, std::string section, std::string uid,
-                 std::shared_ptr<ImapResponseGuard> guard)
-      : out_(out), section_(std::move(section)), uid_(std::move(uid)), guard_(std::move(guard)) {}
+  ImapBodyTarget(vmime::utility::outputStream& out, std::string section) : out_(out), section_(std::move(section)) {}
   target* targetFor(const vmime::net::imap::IMAPParser::component& component, int data) override;
 
-  // Whether a literal was kept, which of the answer's BODY[section] items
-  // (from 0, in the answer's order) it was, and its length.
-  bool Received() const { return received_; }
-  std::size_t KeptItem() const { return keptItem_; }
-  std::uint64_t Bytes() const { return bytes_; }
+  // Where the BODY[section] values lie in what was sent to out (offset,
+  // length), in the order of the answer.
+  const std::vector<std::pair<std::uint64_t, std::uint64_t>>& Values() const { return values_; }
 
  private:
   vmime::utility::outputStream& out_;
   std::string section_;
-  std::string uid_;
-  std::shared_ptr<ImapResponseGuard> guard_;
-  bool received_ = false;
-  std::size_t items_ = 0;  // BODY[section] literals so far
-  std::size_t keptItem_ = 0;
-  std::uint64_t bytes_ = 0;
+  std::uint64_t written_ = 0;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> values_;
   std::uint64_t dropped_ = 0;
 };
 

@@ -248,18 +248,17 @@ class ImapMessageCollection : public MessageCollection {
     std::uint64_t got = 0;
     for (int attempt = 0; attempt < 2; ++attempt) {
       auto& out = into.Writer();
-      auto connection = StoreConnection();
-      ImapBodyTarget target(out, name, uid, ImapGuardOf(*connection));
+      ImapBodyTarget target(out, name);
       std::unique_ptr<IMAPParser::response> response;
       try {
-        response = RunImapCommand(*connection, "UID FETCH " + uid + " (UID BODY.PEEK[" + name + "])", "UID FETCH",
-                                  &target);
+        response = RunImapCommand(*StoreConnection(), "UID FETCH " + uid + " (UID BODY.PEEK[" + name + "])",
+                                  "UID FETCH", &target);
       } catch (...) {
         RethrowAsMailError(ImapStage::kSession, "reading part " + name + " of UID " + uid + " in " + where_);
       }
-      got = target.Bytes();
-      // The answer's BODY[name] items, in order, with the UID of each.
-      std::vector<std::pair<const IMAPParser::msg_att_item*, std::string>> bodies;
+      // The answer's BODY[name] items in order, each with its FETCH
+      // response's UID: the target holds their values in the same order.
+      std::vector<std::string> owners;
       std::string itemName;
       for (const auto* data : response->continue_req_or_response_data()) {
         const auto* responseData = data->response_data();
@@ -270,30 +269,24 @@ class ImapMessageCollection : public MessageCollection {
         const auto* attributes = responseData->message_data()->msg_att();
         for (const auto* item : attributes->items()) {
           if (item->type() == IMAPParser::msg_att_item::BODY_SECTION && ImapSectionName(item->section(), itemName) &&
-              itemName == name) {
-            bodies.emplace_back(item, ImapUidOf(*attributes));
+              itemName == name && item->nstring() != nullptr && !item->nstring()->isNIL()) {
+            owners.push_back(ImapUidOf(*attributes));
           }
         }
       }
       const std::string refused = "UID " + uid + " in " + where_ + " is left on the server: ";
-      if (target.Received()) {
-        // The kept literal must turn out to be this message's.
-        const std::string owner = target.KeptItem() < bodies.size() ? bodies[target.KeptItem()].second : "";
-        if (owner != uid) {
-          throw MessageError(refused + "the answer to the fetch of its part " + name + " holds the body of " +
-                             (owner.empty() ? "a message without UID" : "UID " + owner) +
-                             " where its own was expected");
-        }
-      } else {
-        // A body sent as a quoted string rather than a literal, or none.
-        const auto own = std::find_if(bodies.begin(), bodies.end(), [&](const auto& b) { return b.second == uid; });
-        if (own == bodies.end()) throw MessageError(refused + "the server sent no body for its part " + name);
-        if (own->first->nstring() != nullptr) {
-          const std::string& value = own->first->nstring()->value();
-          out.write(value.data(), value.size());
-          got = value.size();
-        }
+      const auto& values = target.Values();
+      if (owners.size() != values.size()) {
+        throw MessageError(refused + "the answer to the fetch of its part " + name + " cannot be told apart");
       }
+      const auto own = std::find(owners.begin(), owners.end(), uid);
+      if (own == owners.end()) throw MessageError(refused + "the server sent no body for its part " + name);
+      if (std::find(own + 1, owners.end(), uid) != owners.end()) {
+        throw MessageError(refused + "the server sent two bodies for its part " + name);
+      }
+      const auto& [offset, length] = values[static_cast<std::size_t>(own - owners.begin())];
+      into.Narrow(static_cast<std::size_t>(offset), static_cast<std::size_t>(length));
+      got = length;
       if (got == announced) return;
     }
     throw MessageError("UID " + uid + " in " + where_ + " is left on the server: part " + name + " is " +

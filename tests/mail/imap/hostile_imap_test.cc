@@ -30,12 +30,13 @@ std::vector<ScriptedMessage> Messages() {
   for (unsigned uid = 1; uid <= 4; ++uid) {
     ScriptedMessage m;
     m.uid = uid;
-    for (int line = 0; line < 6; ++line) {
+    // UID 4's attachment is too large to be fetched ahead: it streams.
+    for (int line = 0; line < (uid == 4 ? 1200 : 6); ++line) {
       char text[200];
       std::snprintf(text, sizeof text,
-                    "I,11/30/2026,10:%02u:%02d,6A1B%04X.%03d,Mail,Normal,CORP,PO1,U%u,GWACCT%u,Report,CORP,GWIA,"
+                    "I,11/30/2026,%02u:%02d:%02d,6A1B%04X.%03d,Mail,Normal,CORP,PO1,U%u,GWACCT%u,Report,CORP,GWIA,"
                     "<%u.%d@mx.example.net>,RFC822,partner.example,1,0,%d,\r\n",
-                    uid, line, uid, line, uid, uid, uid, line, 1000 + 37 * line);
+                    10 + uid, line / 60, line % 60, uid, line, uid, uid, uid, line, 1000 + 37 * line);
       m.accounting += text;
     }
     messages.push_back(std::move(m));
@@ -130,7 +131,9 @@ TEST_F(HostileImapTest, EveryMisbehaviourEndsCleanly) {
     if (c.status == 0) {
       EXPECT_EQ(result.err, "");
       EXPECT_EQ(full.value_or("(none)"), *expected_);
-      if (c.remove) EXPECT_EQ(server.Expunged(), (std::set<unsigned>{1, 2, 3, 4}));
+      if (c.remove) {
+        EXPECT_EQ(server.Expunged(), (std::set<unsigned>{1, 2, 3, 4}));
+      }
     } else {
       EXPECT_TRUE(result.err.starts_with("tollbook-cli: ")) << result.err;
       EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;

@@ -197,7 +197,7 @@ void ScriptedImapServer::Serve() {
 }
 
 void ScriptedImapServer::Handle(int fd) {
-  Connection c{fd, stop_};
+  Connection c{fd, stop_, {}, false};
   const bool cyrus = fault_ == ImapFault::kCyrusNamespace;
   const std::string folder = cyrus ? "INBOX.Accounting" : "Accounting";
   const std::string separator = cyrus ? "." : "/";
@@ -333,8 +333,9 @@ void ScriptedImapServer::Handle(int fd) {
           response += Literal(value);
           if (section == "2" && fault_ == ImapFault::kUnsolicitedBody) {
             const std::string junk = Base64("not,an,accounting,line\r\n");
-            answer += "* 98 FETCH (UID 98 BODY[2] " + Literal(junk) + ")\r\n";
-            response += ")\r\n* 99 FETCH (UID 99 BODY[2] " + Literal(junk);
+            // One before, its UID first; one after, its UID last.
+            answer += "* 99 FETCH (UID 99 BODY[2] " + Literal(junk) + ")\r\n";
+            response += ")\r\n* 98 FETCH (BODY[2] " + Literal(junk) + " UID 98";
           }
         }
         answer += response + ")\r\n";

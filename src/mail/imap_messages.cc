@@ -370,8 +370,18 @@ class ImapMessageCollection : public MessageCollection {
                                               std::to_string(uids_[last]) +
                                               " (UID FLAGS BODYSTRUCTURE BODY.PEEK[HEADER.FIELDS (" + fields + ")])",
                                           "UID FETCH"));
-      std::sort(chunk_.begin(), chunk_.end(),
-                [](const auto& a, const auto& b) { return std::stoul(a.uid) < std::stoul(b.uid); });
+      // Only the folder's messages of this chunk, each once: a server may add
+      // answers about other messages, or a second one (a flag change) about
+      // the same message, without its structure.
+      const std::unordered_set<unsigned long> asked(uids_.begin() + static_cast<std::ptrdiff_t>(nextUid_),
+                                                    uids_.begin() + static_cast<std::ptrdiff_t>(last) + 1);
+      std::erase_if(chunk_, [&](const ImapMessageInfo& m) { return !asked.contains(std::stoul(m.uid)); });
+      std::stable_sort(chunk_.begin(), chunk_.end(), [](const auto& a, const auto& b) {
+        if (std::stoul(a.uid) != std::stoul(b.uid)) return std::stoul(a.uid) < std::stoul(b.uid);
+        return a.structure != nullptr && b.structure == nullptr;
+      });
+      chunk_.erase(std::unique(chunk_.begin(), chunk_.end(), [](const auto& a, const auto& b) { return a.uid == b.uid; }),
+                   chunk_.end());
       headers_.Load(chunk_);
       bodies_.clear();
       bodyTried_.clear();

@@ -347,6 +347,12 @@ void ScriptedImapServer::Handle(int fd) {
         }
         first = false;
       }
+      if (structure && fault_ == ImapFault::kUnsolicitedBody) {
+        // A flag change of a message asked for, and a message not asked for.
+        answer = "* 1 FETCH (UID 1 FLAGS (\\Seen))\r\n" + answer +
+                 "* 99 FETCH (UID 99 FLAGS () BODYSTRUCTURE ((\"text\" \"plain\" NIL NIL NIL \"7bit\" 4 1)"
+                 "(\"application\" \"octet-stream\" (\"name\" \"acct\") NIL NIL \"base64\" 40) \"mixed\"))\r\n";
+      }
       c.Send(answer + tag + " OK done\r\n");
     } else if (verb == "UID STORE") {
       if (fault_ == ImapFault::kNoStore) {

@@ -123,16 +123,24 @@ void ImapResponseGuard::Feed(const std::string& chunk) {
 
 void ImapResponseGuard::EndAtom() {
   if (atom_.empty()) return;
-  ++atoms_;
-  for (auto& c : atom_) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (atoms_ == 2) sequence_ = atom_;
-  if (atoms_ == 3 && atom_ == "FETCH") fetchLine_ = true;
-  if (fetchLine_ && depth_ == 1 && lastAtom_ == "UID" &&
-      atom_.find_first_not_of("0123456789") == std::string::npos) {
-    uid_ = atom_;
+  bool eightBit = false;
+  for (const char c : atom_) eightBit = eightBit || static_cast<unsigned char>(c) >= 0x80;
+  if (eightBit) {
+    // Not an atom at all (a folder name sent bare, say): the parser reads it
+    // as the string it was meant to be.
+    Emit("{" + std::to_string(atom_.size()) + "}\r\n");
   }
-  lastAtom_ = std::move(atom_);
+  Emit(atom_);
+  ++atoms_;
+  std::string word = atom_.size() <= 64 ? std::move(atom_) : std::string();
   atom_.clear();
+  for (auto& c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (atoms_ == 2) sequence_ = word;
+  if (atoms_ == 3 && word == "FETCH") fetchLine_ = true;
+  if (fetchLine_ && depth_ == 1 && lastAtom_ == "UID" && word.find_first_not_of("0123456789") == std::string::npos) {
+    uid_ = word;
+  }
+  lastAtom_ = std::move(word);
 }
 
 void ImapResponseGuard::EndLine() {
@@ -255,8 +263,10 @@ void ImapResponseGuard::FeedText(char c) {
     state_ = State::kText;
   }
   if (IsAtomChar(c)) {
-    if (atom_.size() < 64) atom_ += c;
-    Emit(c);
+    atom_ += c;
+    if (atom_.size() > kImapLongestQuoted) {
+      Fail("an atom of " + WhichMessage() + " is longer than " + std::to_string(kImapLongestQuoted) + " bytes");
+    }
     return;
   }
   EndAtom();

@@ -11,8 +11,8 @@
 //   it belongs to, before the parser has seen any of it;
 // - a literal whose length, read as a 64-bit number, is past the limit of
 //   the command being answered is refused before a byte of it is trusted;
-// - a quoted string holding 8-bit bytes is handed on as the same string in
-//   literal form, which the parser reads as it stands;
+// - a quoted string or atom holding 8-bit bytes is handed on as the same
+//   string in literal form, which the parser reads as it stands;
 // - an untagged NAMESPACE answer, which vmime does not know, is kept aside
 //   for the caller instead of reaching the parser.
 // A refusal leaves the connection unusable: every later read fails the same
@@ -37,7 +37,7 @@ inline constexpr std::uint64_t kImapLargestBody = std::uint64_t{1} << 30;
 // The largest literal of an answer that is held in memory (headers, folder
 // names, bodies fetched ahead).
 inline constexpr std::uint64_t kImapLargestHeldLiteral = std::uint64_t{16} << 20;
-// The longest quoted string accepted.
+// The longest quoted string or atom accepted.
 inline constexpr std::size_t kImapLongestQuoted = std::size_t{1} << 20;
 
 // The server sent an answer that cannot be read safely. what() says why

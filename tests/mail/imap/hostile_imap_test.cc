@@ -157,7 +157,7 @@ TEST_F(HostileImapTest, FolderNamesAreListedEscapedAndOpenAsShown) {
   ScriptedImapServer server(Messages(), ImapFault::kOddFolderNames);
   const auto listed = RunCli({"--mailbox", Url(server), "--list-folders"});
   EXPECT_EQ(listed.status, 0) << listed.err;
-  EXPECT_EQ(listed.out, "INBOX\nAccounting\nBroken&Jjo\nCaf\\xE9\nSmårg\nTwo\\r\\nLines\n");
+  EXPECT_EQ(listed.out, "INBOX\nAccounting\nBare\\xFF\nBroken&Jjo\nCaf\\xE9\nSmårg\nTwo\\r\\nLines\n");
   const auto run = RunCli({"--mailbox", Url(server), "--folder", "Caf\\xE9", "--output", dir_.Path()});
   EXPECT_EQ(run.status, 0) << run.err;
   const auto opened = server.Opened();

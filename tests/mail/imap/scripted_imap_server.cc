@@ -240,6 +240,7 @@ void ScriptedImapServer::Handle(int fd) {
       if (fault_ == ImapFault::kOddFolderNames) {
         list += "* LIST () \"/\" " + Literal("Two\r\nLines") + "\r\n";
         list += "* LIST () \"/\" \"Caf\xE9\"\r\n";
+        list += "* LIST () \"/\" Bare\xFF\r\n";
         list += "* LIST () \"/\" \"Broken&Jjo\"\r\n";
         list += "* LIST () \"/\" \"Sm&AOU-rg\"\r\n";
       }

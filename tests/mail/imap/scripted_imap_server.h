@@ -31,7 +31,7 @@ enum class ImapFault {
   kNoUidplus,          // no UIDPLUS capability
   kStalledGreeting,    // no greeting at all
   kUidValidityChange,  // SELECT gives another UIDVALIDITY than EXAMINE
-  kOddFolderNames,     // names with CR LF (literal), raw 8-bit (quoted), broken modified UTF-7
+  kOddFolderNames,     // names with CR LF (literal), raw 8-bit (quoted and bare), broken modified UTF-7
   kCyrusNamespace,     // the folder is INBOX.Accounting, personal namespace "INBOX."
 };
 

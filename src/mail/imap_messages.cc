@@ -15,9 +15,9 @@
 #include "accounting/text.h"
 #include "mail/imap_command.h"
 #include "mail/imap_errors.h"
+#include "mail/imap_folder_names.h"
 #include "mail/imap_message.h"
 #include "mail/imap_part_headers.h"
-#include "mail/imap_folder_names.h"
 #include "mail/imap_response_limits.h"
 #include "run/fault_injection.h"
 
@@ -246,7 +246,9 @@ class ImapMessageCollection : public MessageCollection {
     const std::uint64_t announced = AnnouncedSize(uid, section);
     const std::string name = section.empty() ? "TEXT" : section;
     std::uint64_t got = 0;
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    // A body fetched ahead that came wrong was the first fetch.
+    const int attempts = shortAhead_.erase(uid) > 0 ? 1 : 2;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
       auto& out = into.Writer();
       ImapBodyTarget target(out, name);
       std::unique_ptr<IMAPParser::response> response;
@@ -308,7 +310,10 @@ class ImapMessageCollection : public MessageCollection {
     std::string body = std::move(found->second.second);
     bodies_.erase(found);
     // A body that is not the announced size is fetched again by streaming.
-    if (body.size() != AnnouncedSize(uid, section)) return std::nullopt;
+    if (body.size() != AnnouncedSize(uid, section)) {
+      shortAhead_.insert(uid);
+      return std::nullopt;
+    }
     return body;
   }
 
@@ -409,6 +414,8 @@ class ImapMessageCollection : public MessageCollection {
   // UIDs that the last fetch ahead looked at.
   std::unordered_map<std::string, std::pair<std::string, std::string>> bodies_;
   std::unordered_set<std::string> bodyTried_;
+  // UIDs whose body fetched ahead was not the announced size.
+  std::unordered_set<std::string> shortAhead_;
   // The first attachment of each message of chunk_, once found.
   std::vector<std::optional<std::optional<ImapFirstAttachment>>> firsts_;
 };

@@ -101,6 +101,7 @@ TEST_F(HostileImapTest, EveryMisbehaviourEndsCleanly) {
       {"malformed BODYSTRUCTURE", ImapFault::kMalformedStructure, true, 1, "reading the messages of Accounting"},
       {"a body shorter than announced", ImapFault::kShortBody, true, 1,
        "UID 2 in Accounting on imap://acct@127.0.0.1"},
+      {"a body shorter than announced, once", ImapFault::kShortBodyOnce, true, 0, ""},
       {"bodies of other messages in the answer", ImapFault::kUnsolicitedBody, true, 0, ""},
       {"a literal past 4 GB", ImapFault::kHugeLiteral, true, 1, "announces 4294967336 bytes"},
       {"a literal cut short", ImapFault::kCutLiteral, true, 1, "reading the attachments of UID 3 in Accounting"},

@@ -209,6 +209,7 @@ void ScriptedImapServer::Handle(int fd) {
 
   std::set<unsigned> deleted;
   bool inFolder = false;
+  bool shortSent = false;
   std::string line;
   while (!c.closed && c.ReadCommand(line)) {
     const auto space = line.find(' ');
@@ -319,7 +320,10 @@ void ScriptedImapServer::Handle(int fd) {
             value = kTextBody;
           } else if (section == "2") {
             value = acct;
-            if (m.uid == 2 && fault_ == ImapFault::kShortBody) value = Base64(m.accounting.substr(0, m.accounting.size() / 2));
+            if (m.uid == 2 && (fault_ == ImapFault::kShortBody || (fault_ == ImapFault::kShortBodyOnce && !shortSent))) {
+              value = Base64(m.accounting.substr(0, m.accounting.size() / 2));
+              shortSent = true;
+            }
           }
           response += " BODY[" + section + "] ";
           if (section == "2" && m.uid == 2 && fault_ == ImapFault::kHugeLiteral) {

@@ -20,6 +20,7 @@ enum class ImapFault {
   kDeepStructure,      // UID 2's BODYSTRUCTURE nests 10,000 parentheses deep
   kMalformedStructure, // UID 2's BODYSTRUCTURE does not parse
   kShortBody,          // BODY[2] of UID 2 is valid base64 of half the part
+  kShortBodyOnce,      // the same, the first time only
   kUnsolicitedBody,    // answers about other messages: bodies of UIDs 99 (before) and 98
                        // (after) with each body, a flag change and UID 99 with the structures
   kHugeLiteral,        // BODY[2] of UID 2 announces 2^32 + 40 bytes and sends 40

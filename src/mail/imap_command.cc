@@ -1,6 +1,8 @@
 #include "mail/imap_command.h"
 
+#include <algorithm>
 #include <stdexcept>
+#include <vector>
 #include <typeinfo>
 #include <vmime/net/imap/IMAPCommand.hpp>
 
@@ -24,6 +26,27 @@ class CountingTarget : public IMAPParser::literalHandler::target {
   std::uint64_t& bytes_;
 };
 
+// text cut after each synchronising literal's "{n}" and the CRLF after it
+// dropped: "EXAMINE {4}\r\nCafe" gives "EXAMINE {4}" and "Cafe".
+std::vector<std::string> SplitAtLiterals(const std::string& text) {
+  std::vector<std::string> pieces;
+  std::size_t start = 0;
+  for (std::size_t at = text.find("}\r\n"); at != std::string::npos; at = text.find("}\r\n", at + 1)) {
+    const std::size_t open = text.rfind('{', at);
+    if (open == std::string::npos || open < start || at == open + 1 ||
+        text.find_first_not_of("0123456789", open + 1) != at) {
+      continue;  // not a synchronising literal ("{n+}" is sent at once)
+    }
+    const std::size_t length = std::stoul(text.substr(open + 1, at - open - 1));
+    pieces.push_back(text.substr(start, at + 1 - start));
+    start = at + 3;
+    if (start + length >= text.size()) break;
+    at = start + length - 1;  // the literal's bytes are data: look on after them
+  }
+  pieces.push_back(text.substr(std::min(start, text.size())));
+  return pieces;
+}
+
 }  // namespace
 
 std::unique_ptr<IMAPParser::response> RunImapCommand(vmime::net::imap::IMAPConnection& connection,
@@ -32,16 +55,29 @@ std::unique_ptr<IMAPParser::response> RunImapCommand(vmime::net::imap::IMAPConne
   auto guard = ImapGuardOf(connection);
   if (guard) guard->SetLiteralLimit(literals != nullptr ? kImapLargestBody : kImapLargestHeldLiteral);
   std::unique_ptr<IMAPParser::response> response;
+  const auto refused = [&] {
+    return response->isBad() || response->response_done() == nullptr ||
+           response->response_done()->response_tagged() == nullptr ||
+           response->response_done()->response_tagged()->resp_cond_state()->status() !=
+               IMAPParser::resp_cond_state::OK;
+  };
   try {
-    vmime::net::imap::IMAPCommand::createCommand(text)->send(connection.shared_from_this());
-    response.reset(connection.readResponse(literals));
+    // A synchronising literal ("{n}" at the end of a piece) is sent only once
+    // the server asked for it with a continuation ("+").
+    const std::vector<std::string> pieces = SplitAtLiterals(text);
+    vmime::net::imap::IMAPCommand::createCommand(pieces[0])->send(connection.shared_from_this());
+    for (std::size_t i = 1; i < pieces.size(); ++i) {
+      response.reset(connection.readResponse(literals));
+      if (response->response_done() != nullptr) break;  // refused before the literal
+      const std::string rest = pieces[i] + "\r\n";
+      connection.sendRaw(reinterpret_cast<const vmime::byte_t*>(rest.data()), rest.size());
+      response.reset();
+    }
+    if (!response) response.reset(connection.readResponse(literals));
   } catch (const ImapAnswerError& e) {
     throw std::runtime_error("the server's answer to " + name + " is refused: " + e.what());
   }
-  if (response->isBad() || response->response_done()->response_tagged()->resp_cond_state()->status() !=
-                               IMAPParser::resp_cond_state::OK) {
-    throw vmime::exceptions::command_error(name, response->getErrorLog(), "bad response");
-  }
+  if (refused()) throw vmime::exceptions::command_error(name, response->getErrorLog(), "bad response");
   return response;
 }
 

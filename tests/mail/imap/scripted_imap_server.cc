@@ -201,7 +201,8 @@ void ScriptedImapServer::Handle(int fd) {
   const bool cyrus = fault_ == ImapFault::kCyrusNamespace;
   const std::string folder = cyrus ? "INBOX.Accounting" : "Accounting";
   const std::string separator = cyrus ? "." : "/";
-  std::string capabilities = "IMAP4rev1 LITERAL+";
+  // Without LITERAL+ where names must be sent as literals: the client waits for "+".
+  std::string capabilities = fault_ == ImapFault::kOddFolderNames ? "IMAP4rev1" : "IMAP4rev1 LITERAL+";
   if (fault_ != ImapFault::kNoUidplus) capabilities += " UIDPLUS";
   if (cyrus) capabilities += " NAMESPACE";
   if (fault_ == ImapFault::kStalledGreeting) return c.Stall();

@@ -155,6 +155,7 @@ void ImapResponseGuard::EndLine() {
     capturing_ = false;
   }
   depth_ = 0;
+  lineBytes_ = 0;
   atoms_ = 0;
   atom_.clear();
   lastAtom_.clear();
@@ -186,6 +187,9 @@ void ImapResponseGuard::EndQuoted() {
 }
 
 void ImapResponseGuard::FeedText(char c) {
+  if (++lineBytes_ > kImapLongestLine && !draining_) {
+    Fail("a line of " + WhichMessage() + " is longer than " + std::to_string(kImapLongestLine) + " bytes");
+  }
   switch (state_) {
     case State::kQuoted:
       if (c == '\\') {

@@ -10,7 +10,8 @@
 //   strings and literals) is refused, naming the UID of the FETCH response
 //   it belongs to, before the parser has seen any of it;
 // - a literal whose length, read as a 64-bit number, is past the limit of
-//   the command being answered is refused before a byte of it is trusted;
+//   the command being answered is refused before a byte of it is trusted, and
+//   so is a line longer than kImapLongestLine;
 // - a quoted string or atom holding 8-bit bytes is handed on as the same
 //   string in literal form, which the parser reads as it stands;
 // - an untagged NAMESPACE answer, which vmime does not know, is kept aside
@@ -37,6 +38,8 @@ inline constexpr std::uint64_t kImapLargestBody = std::uint64_t{1} << 30;
 // The largest literal of an answer that is held in memory (headers, folder
 // names, bodies fetched ahead).
 inline constexpr std::uint64_t kImapLargestHeldLiteral = std::uint64_t{16} << 20;
+// The longest response line accepted, literals aside.
+inline constexpr std::uint64_t kImapLongestLine = std::uint64_t{64} << 20;
 // The longest quoted string or atom accepted.
 inline constexpr std::size_t kImapLongestQuoted = std::size_t{1} << 20;
 
@@ -108,6 +111,7 @@ class ImapResponseGuard : public vmime::net::socket {
   bool draining_ = false;    // the line is refused: read to its end, then fail
   std::uint64_t drained_ = 0;
   int depth_ = 0;
+  std::uint64_t lineBytes_ = 0;  // of this line, literals aside
   std::string quoted_;       // a quoted string's content as sent, escapes included
   std::string countText_;    // "{123}" as sent
   std::uint64_t count_ = 0;

@@ -96,7 +96,8 @@ int Main(int argc, char** argv) {
     folderPosition = FindFolderPosition(folders, *options.folder);
     if (folderPosition == 0) {
       try {
-        folderPosition = FindPrefixedFolderPosition(folders, *options.folder, opened.account->FolderPrefix());
+        folderPosition =
+            FindPrefixedFolderPosition(folders, *options.folder, opened.account->FolderPrefix());
       } catch (const std::exception& e) {
         PrintError(stderr, e.what());
         return kRunFailed;

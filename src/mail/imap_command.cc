@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <stdexcept>
-#include <vector>
 #include <typeinfo>
+#include <vector>
 #include <vmime/net/imap/IMAPCommand.hpp>
 
 #include "mail/imap_response_limits.h"
@@ -15,7 +15,8 @@ using vmime::net::imap::IMAPParser;
 
 class CountingTarget : public IMAPParser::literalHandler::target {
  public:
-  CountingTarget(vmime::utility::outputStream* out, std::uint64_t& bytes) : target(nullptr), out_(out), bytes_(bytes) {}
+  CountingTarget(vmime::utility::outputStream* out, std::uint64_t& bytes)
+      : target(nullptr), out_(out), bytes_(bytes) {}
   void putData(const vmime::string& chunk) override {
     if (out_ != nullptr) out_->write(chunk.data(), chunk.size());
     bytes_ += chunk.size();
@@ -31,7 +32,8 @@ class CountingTarget : public IMAPParser::literalHandler::target {
 std::vector<std::string> SplitAtLiterals(const std::string& text) {
   std::vector<std::string> pieces;
   std::size_t start = 0;
-  for (std::size_t at = text.find("}\r\n"); at != std::string::npos; at = text.find("}\r\n", at + 1)) {
+  for (std::size_t at = text.find("}\r\n"); at != std::string::npos;
+       at = text.find("}\r\n", at + 1)) {
     const std::size_t open = text.rfind('{', at);
     if (open == std::string::npos || open < start || at == open + 1 ||
         text.find_first_not_of("0123456789", open + 1) != at) {
@@ -53,7 +55,8 @@ std::unique_ptr<IMAPParser::response> RunImapCommand(vmime::net::imap::IMAPConne
                                                      const std::string& text, const std::string& name,
                                                      IMAPParser::literalHandler* literals) {
   auto guard = ImapGuardOf(connection);
-  if (guard) guard->SetLiteralLimit(literals != nullptr ? kImapLargestBody : kImapLargestHeldLiteral);
+  if (guard)
+    guard->SetLiteralLimit(literals != nullptr ? kImapLargestBody : kImapLargestHeldLiteral);
   std::unique_ptr<IMAPParser::response> response;
   const auto refused = [&] {
     return response->isBad() || response->response_done() == nullptr ||
@@ -77,7 +80,8 @@ std::unique_ptr<IMAPParser::response> RunImapCommand(vmime::net::imap::IMAPConne
   } catch (const ImapAnswerError& e) {
     throw std::runtime_error("the server's answer to " + name + " is refused: " + e.what());
   }
-  if (refused()) throw vmime::exceptions::command_error(name, response->getErrorLog(), "bad response");
+  if (refused())
+    throw vmime::exceptions::command_error(name, response->getErrorLog(), "bad response");
   return response;
 }
 
@@ -118,8 +122,8 @@ IMAPParser::literalHandler::target* ImapBodyTarget::targetFor(const IMAPParser::
   if (typeid(component) != typeid(IMAPParser::msg_att_item)) return nullptr;
   const auto& item = static_cast<const IMAPParser::msg_att_item&>(component);
   std::string name;
-  if (item.type() != IMAPParser::msg_att_item::BODY_SECTION || !ImapSectionName(item.section(), name) ||
-      name != section_) {
+  if (item.type() != IMAPParser::msg_att_item::BODY_SECTION ||
+      !ImapSectionName(item.section(), name) || name != section_) {
     return new CountingTarget(nullptr, dropped_);  // the parser deletes it
   }
   written_ += values_.empty() ? 0 : values_.back().second;

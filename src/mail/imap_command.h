@@ -37,7 +37,8 @@ std::string ImapUidOf(const vmime::net::imap::IMAPParser::msg_att& attributes);
 // caller picks the one of the message it asked for once the answer is read.
 class ImapBodyTarget : public vmime::net::imap::IMAPParser::literalHandler {
  public:
-  ImapBodyTarget(vmime::utility::outputStream& out, std::string section) : out_(out), section_(std::move(section)) {}
+  ImapBodyTarget(vmime::utility::outputStream& out, std::string section)
+      : out_(out), section_(std::move(section)) {}
   target* targetFor(const vmime::net::imap::IMAPParser::component& component, int data) override;
 
   // Where the BODY[section] values lie in what was sent to out (offset,

@@ -59,7 +59,8 @@ std::size_t ImapDecodeBuffer::In::read(vmime::byte_t* data, std::size_t count) {
   count = std::min(count, buffer_.length_ - std::min(position_, buffer_.length_));
   std::size_t done = 0;
   while (done < count) {
-    const ssize_t got = ::pread(buffer_.fd_, data + done, count - done, static_cast<off_t>(buffer_.start_ + position_));
+    const ssize_t got = ::pread(buffer_.fd_, data + done, count - done,
+                                static_cast<off_t>(buffer_.start_ + position_));
     if (got < 0) {
       if (errno == EINTR) continue;
       throw FileError("cannot read the temporary file", buffer_.path_, errno);

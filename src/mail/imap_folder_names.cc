@@ -109,7 +109,8 @@ std::optional<std::string> DecodeModifiedUtf7(std::string_view raw) {
       }
     }
     // Left-over bits must be fewer than six, and zero.
-    if (high != 0 || units == 0 || count >= 6 || (bits & ((1u << count) - 1)) != 0) return std::nullopt;
+    if (high != 0 || units == 0 || count >= 6 || (bits & ((1u << count) - 1)) != 0)
+      return std::nullopt;
     i = end + 1;
   }
   return out;
@@ -174,7 +175,8 @@ std::optional<std::string> PersonalNamespacePrefix(std::string_view line) {
   // "* NAMESPACE " then the personal namespaces: NIL or (("prefix" "sep")...).
   std::size_t at = line.find("((");
   const std::size_t nil = line.find_first_not_of(' ', line.find(' ', 2));
-  if (at == std::string_view::npos || (nil != std::string_view::npos && nil < at)) return std::nullopt;
+  if (at == std::string_view::npos || (nil != std::string_view::npos && nil < at))
+    return std::nullopt;
   at += 2;
   while (at < line.size() && line[at] == ' ') ++at;
   if (at >= line.size() || line[at] != '"') return std::nullopt;

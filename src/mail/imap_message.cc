@@ -100,7 +100,9 @@ class ImapAttachment : public Attachment {
       }
       // The raw body streams from the server's literal into the decode
       // buffer, and is used only once it is known to be whole.
-      auto decoder = IsIdentityEncoding(encoding) ? nullptr : encoding.getEncoder();  // throws for an unknown one
+      auto decoder = IsIdentityEncoding(encoding)
+                         ? nullptr
+                         : encoding.getEncoder();  // throws for an unknown one
       streamBody_(uid_, section_, *buffer_);
       vmime::utility::outputStreamAdapter adapter(out);
       if (decoder) {

@@ -119,9 +119,10 @@ std::vector<ImapMessageInfo> MessagesOf(const IMAPParser::response& response) {
 
 class ImapMessageCollection : public MessageCollection {
  public:
-  ImapMessageCollection(std::shared_ptr<vmime::net::store> store, std::string mailbox, std::string name,
-                        std::string server, bool forDeletion)
-      : store_(std::move(store)), where_(name + " on " + server),
+  ImapMessageCollection(std::shared_ptr<vmime::net::store> store, std::string mailbox,
+                        std::string name, std::string server, bool forDeletion)
+      : store_(std::move(store)),
+        where_(name + " on " + server),
         headers_([this] { return StoreConnection(); }, where_) {
     try {
       if (forDeletion) {
@@ -162,10 +163,12 @@ class ImapMessageCollection : public MessageCollection {
     const auto& message = chunk_[index];
     return MakeImapMessage(
         message.uid, where_, [this, index, uid = message.uid] { return FirstOf(index, uid); },
-        [this, deletedByOthers = message.deleted && !message.flaggedByTollbook](const std::string& uid) {
+        [this,
+         deletedByOthers = message.deleted && !message.flaggedByTollbook](const std::string& uid) {
           if (!deletedByOthers) pending_.push_back(std::stoul(uid));
         },
-        decodeBuffer_, [this](const std::string& uid, const std::string& section) { return Body(uid, section); },
+        decodeBuffer_,
+        [this](const std::string& uid, const std::string& section) { return Body(uid, section); },
         [this](const std::string& uid, const std::string& section, ImapDecodeBuffer& into) {
           StreamBody(uid, section, into);
         });
@@ -223,10 +226,12 @@ class ImapMessageCollection : public MessageCollection {
   // UID uid: the octets of the encoded part.
   std::uint64_t AnnouncedSize(const std::string& uid, const std::string& section) {
     for (std::size_t i = 0; i < chunk_.size(); ++i) {
-      if (chunk_[i].uid != uid || !firsts_[i] || !*firsts_[i] || (*firsts_[i])->section != section) continue;
+      if (chunk_[i].uid != uid || !firsts_[i] || !*firsts_[i] || (*firsts_[i])->section != section)
+        continue;
       return (*firsts_[i])->part->getSize();
     }
-    throw MessageError("UID " + uid + " in " + where_ + ": part " + section + " was not looked at before");
+    throw MessageError("UID " + uid + " in " + where_ + ": part " + section +
+                       " was not looked at before");
   }
 
   // The message whose answer a failed read was in, for the error, when the
@@ -253,10 +258,12 @@ class ImapMessageCollection : public MessageCollection {
       ImapBodyTarget target(out, name);
       std::unique_ptr<IMAPParser::response> response;
       try {
-        response = RunImapCommand(*StoreConnection(), "UID FETCH " + uid + " (UID BODY.PEEK[" + name + "])",
+        response = RunImapCommand(*StoreConnection(),
+                                  "UID FETCH " + uid + " (UID BODY.PEEK[" + name + "])",
                                   "UID FETCH", &target);
       } catch (...) {
-        RethrowAsMailError(ImapStage::kSession, "reading part " + name + " of UID " + uid + " in " + where_);
+        RethrowAsMailError(ImapStage::kSession,
+                           "reading part " + name + " of UID " + uid + " in " + where_);
       }
       // The answer's BODY[name] items in order, each with its FETCH
       // response's UID: the target holds their values in the same order.
@@ -270,8 +277,9 @@ class ImapMessageCollection : public MessageCollection {
         }
         const auto* attributes = responseData->message_data()->msg_att();
         for (const auto* item : attributes->items()) {
-          if (item->type() == IMAPParser::msg_att_item::BODY_SECTION && ImapSectionName(item->section(), itemName) &&
-              itemName == name && item->nstring() != nullptr && !item->nstring()->isNIL()) {
+          if (item->type() == IMAPParser::msg_att_item::BODY_SECTION &&
+              ImapSectionName(item->section(), itemName) && itemName == name &&
+              item->nstring() != nullptr && !item->nstring()->isNIL()) {
             owners.push_back(ImapUidOf(*attributes));
           }
         }
@@ -279,10 +287,12 @@ class ImapMessageCollection : public MessageCollection {
       const std::string refused = "UID " + uid + " in " + where_ + " is left on the server: ";
       const auto& values = target.Values();
       if (owners.size() != values.size()) {
-        throw MessageError(refused + "the answer to the fetch of its part " + name + " cannot be told apart");
+        throw MessageError(refused + "the answer to the fetch of its part " + name +
+                           " cannot be told apart");
       }
       const auto own = std::find(owners.begin(), owners.end(), uid);
-      if (own == owners.end()) throw MessageError(refused + "the server sent no body for its part " + name);
+      if (own == owners.end())
+        throw MessageError(refused + "the server sent no body for its part " + name);
       if (std::find(own + 1, owners.end(), uid) != owners.end()) {
         throw MessageError(refused + "the server sent two bodies for its part " + name);
       }
@@ -291,9 +301,10 @@ class ImapMessageCollection : public MessageCollection {
       got = length;
       if (got == announced) return;
     }
-    throw MessageError("UID " + uid + " in " + where_ + " is left on the server: part " + name + " is " +
-                       std::to_string(announced) + " bytes in BODYSTRUCTURE but the server sent " +
-                       std::to_string(got) + " bytes, twice");
+    throw MessageError("UID " + uid + " in " + where_ + " is left on the server: part " + name +
+                       " is " + std::to_string(announced) +
+                       " bytes in BODYSTRUCTURE but the server sent " + std::to_string(got) +
+                       " bytes, twice");
   }
 
   // The raw body of the first attachment of the message with UID uid when
@@ -354,13 +365,15 @@ class ImapMessageCollection : public MessageCollection {
     try {
       for (auto& [section, uids] : groups) {
         ImapFetchSections(*StoreConnection(), uids, "BODY.PEEK[" + section + "]",
-                          [this, &section](const std::string& uid, const std::string& name, const std::string& text) {
+                          [this, &section](const std::string& uid, const std::string& name,
+                                           const std::string& text) {
                             if (name == section) bodies_[uid] = {name, text};
                           });
       }
     } catch (...) {
       const std::string cut = CutMessage();
-      RethrowAsMailError(ImapStage::kSession, "reading the attachments of " + (cut.empty() ? "" : cut + " in ") + where_);
+      RethrowAsMailError(ImapStage::kSession, "reading the attachments of " +
+                                                  (cut.empty() ? "" : cut + " in ") + where_);
     }
   }
 
@@ -378,14 +391,17 @@ class ImapMessageCollection : public MessageCollection {
       // Only the folder's messages of this chunk, each once: a server may add
       // answers about other messages, or a second one (a flag change) about
       // the same message, without its structure.
-      const std::unordered_set<unsigned long> asked(uids_.begin() + static_cast<std::ptrdiff_t>(nextUid_),
-                                                    uids_.begin() + static_cast<std::ptrdiff_t>(last) + 1);
-      std::erase_if(chunk_, [&](const ImapMessageInfo& m) { return !asked.contains(std::stoul(m.uid)); });
+      const std::unordered_set<unsigned long> asked(
+          uids_.begin() + static_cast<std::ptrdiff_t>(nextUid_),
+          uids_.begin() + static_cast<std::ptrdiff_t>(last) + 1);
+      std::erase_if(chunk_,
+                    [&](const ImapMessageInfo& m) { return !asked.contains(std::stoul(m.uid)); });
       std::stable_sort(chunk_.begin(), chunk_.end(), [](const auto& a, const auto& b) {
         if (std::stoul(a.uid) != std::stoul(b.uid)) return std::stoul(a.uid) < std::stoul(b.uid);
         return a.structure != nullptr && b.structure == nullptr;
       });
-      chunk_.erase(std::unique(chunk_.begin(), chunk_.end(), [](const auto& a, const auto& b) { return a.uid == b.uid; }),
+      chunk_.erase(std::unique(chunk_.begin(), chunk_.end(),
+                               [](const auto& a, const auto& b) { return a.uid == b.uid; }),
                    chunk_.end());
       headers_.Load(chunk_);
       bodies_.clear();
@@ -393,7 +409,8 @@ class ImapMessageCollection : public MessageCollection {
       firsts_.assign(chunk_.size(), std::nullopt);
     } catch (...) {
       const std::string cut = CutMessage();
-      RethrowAsMailError(ImapStage::kSession, cut.empty() ? context : context + " (in the answer for " + cut + ")");
+      RethrowAsMailError(ImapStage::kSession,
+                         cut.empty() ? context : context + " (in the answer for " + cut + ")");
     }
     position_ = 0;
     nextUid_ = last + 1;
@@ -423,9 +440,11 @@ class ImapMessageCollection : public MessageCollection {
 }  // namespace
 
 std::unique_ptr<MessageCollection> OpenImapMessages(std::shared_ptr<vmime::net::store> store,
-                                                    const std::string& mailbox, const std::string& name,
+                                                    const std::string& mailbox,
+                                                    const std::string& name,
                                                     const std::string& server, bool forDeletion) {
-  return std::make_unique<ImapMessageCollection>(std::move(store), mailbox, name, server, forDeletion);
+  return std::make_unique<ImapMessageCollection>(std::move(store), mailbox, name, server,
+                                                 forDeletion);
 }
 
 }  // namespace tollbook::mail

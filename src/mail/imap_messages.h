@@ -36,7 +36,8 @@ inline constexpr std::size_t kImapFetchChunk = 1000;
 // name and server the server's shown location, both for messages. Throws
 // MailError.
 std::unique_ptr<MessageCollection> OpenImapMessages(std::shared_ptr<vmime::net::store> store,
-                                                    const std::string& mailbox, const std::string& name,
+                                                    const std::string& mailbox,
+                                                    const std::string& name,
                                                     const std::string& server, bool forDeletion);
 
 }  // namespace tollbook::mail

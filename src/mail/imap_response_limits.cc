@@ -10,9 +10,7 @@ constexpr std::string_view kNamespaceHead = "* NAMESPACE ";
 // How much of a refused line is read to find its UID before giving up on it.
 constexpr std::uint64_t kLongestDrain = std::uint64_t{64} << 20;
 
-bool IsAtomChar(char c) {
-  return std::strchr(" ()\"{}[]<>\r\n", c) == nullptr;
-}
+bool IsAtomChar(char c) { return std::strchr(" ()\"{}[]<>\r\n", c) == nullptr; }
 
 }  // namespace
 
@@ -83,7 +81,8 @@ void ImapResponseGuard::Emit(char c) {
 void ImapResponseGuard::Feed(const std::string& chunk) {
   for (std::size_t i = 0; i < chunk.size();) {
     if (state_ == State::kLiteral) {
-      const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(remaining_, chunk.size() - i));
+      const std::size_t n =
+          static_cast<std::size_t>(std::min<std::uint64_t>(remaining_, chunk.size() - i));
       if (draining_) {
         drained_ += n;
       } else if (capturing_) {
@@ -137,7 +136,8 @@ void ImapResponseGuard::EndAtom() {
   for (auto& c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   if (atoms_ == 2) sequence_ = word;
   if (atoms_ == 3 && word == "FETCH") fetchLine_ = true;
-  if (fetchLine_ && depth_ == 1 && lastAtom_ == "UID" && word.find_first_not_of("0123456789") == std::string::npos) {
+  if (fetchLine_ && depth_ == 1 && lastAtom_ == "UID" &&
+      word.find_first_not_of("0123456789") == std::string::npos) {
     uid_ = word;
   }
   lastAtom_ = std::move(word);
@@ -149,7 +149,8 @@ void ImapResponseGuard::EndLine() {
          std::to_string(kImapMaxNesting) + " levels; it is left on the server");
   }
   if (capturing_) {
-    while (!capture_.empty() && (capture_.back() == '\n' || capture_.back() == '\r')) capture_.pop_back();
+    while (!capture_.empty() && (capture_.back() == '\n' || capture_.back() == '\r'))
+      capture_.pop_back();
     namespaceLine_ = std::move(capture_);
     capture_.clear();
     capturing_ = false;
@@ -176,7 +177,9 @@ void ImapResponseGuard::EndQuoted() {
     // The same string as a literal: the parser reads those byte for byte.
     std::string value;
     for (std::size_t i = 0; i < quoted_.size(); ++i) {
-      if (quoted_[i] == '\\' && i + 1 < quoted_.size() && (quoted_[i + 1] == '"' || quoted_[i + 1] == '\\')) ++i;
+      if (quoted_[i] == '\\' && i + 1 < quoted_.size() &&
+          (quoted_[i + 1] == '"' || quoted_[i + 1] == '\\'))
+        ++i;
       value += quoted_[i];
     }
     Emit("{" + std::to_string(value.size()) + "}\r\n");
@@ -188,7 +191,8 @@ void ImapResponseGuard::EndQuoted() {
 
 void ImapResponseGuard::FeedText(char c) {
   if (++lineBytes_ > kImapLongestLine && !draining_) {
-    Fail("a line of " + WhichMessage() + " is longer than " + std::to_string(kImapLongestLine) + " bytes");
+    Fail("a line of " + WhichMessage() + " is longer than " + std::to_string(kImapLongestLine) +
+         " bytes");
   }
   switch (state_) {
     case State::kQuoted:
@@ -208,8 +212,8 @@ void ImapResponseGuard::FeedText(char c) {
         quoted_ += c;
       }
       if (quoted_.size() > kImapLongestQuoted) {
-        Fail("a quoted string of " + WhichMessage() + " is longer than " + std::to_string(kImapLongestQuoted) +
-             " bytes");
+        Fail("a quoted string of " + WhichMessage() + " is longer than " +
+             std::to_string(kImapLongestQuoted) + " bytes");
       }
       return;
     case State::kQuotedEscape:
@@ -269,7 +273,8 @@ void ImapResponseGuard::FeedText(char c) {
   if (IsAtomChar(c)) {
     atom_ += c;
     if (atom_.size() > kImapLongestQuoted) {
-      Fail("an atom of " + WhichMessage() + " is longer than " + std::to_string(kImapLongestQuoted) + " bytes");
+      Fail("an atom of " + WhichMessage() + " is longer than " +
+           std::to_string(kImapLongestQuoted) + " bytes");
     }
     return;
   }
@@ -311,7 +316,8 @@ std::shared_ptr<ImapResponseGuard> ImapGuardOf(const vmime::net::imap::IMAPConne
       std::const_pointer_cast<vmime::net::socket>(connection.getSocket()));
 }
 
-std::shared_ptr<ImapResponseGuard> GuardImapConnection(vmime::net::imap::IMAPConnection& connection) {
+std::shared_ptr<ImapResponseGuard> GuardImapConnection(
+    vmime::net::imap::IMAPConnection& connection) {
   if (auto guard = ImapGuardOf(connection)) return guard;
   auto inner = std::const_pointer_cast<vmime::net::socket>(connection.getSocket());
   if (!inner) return nullptr;

@@ -52,7 +52,8 @@ class ImapAnswerError : public std::runtime_error {
 
 class ImapResponseGuard : public vmime::net::socket {
  public:
-  explicit ImapResponseGuard(std::shared_ptr<vmime::net::socket> inner) : inner_(std::move(inner)) {}
+  explicit ImapResponseGuard(std::shared_ptr<vmime::net::socket> inner)
+      : inner_(std::move(inner)) {}
 
   // The largest literal accepted from now on.
   void SetLiteralLimit(std::uint64_t bytes) { literalLimit_ = bytes; }
@@ -62,9 +63,13 @@ class ImapResponseGuard : public vmime::net::socket {
   // "UID n" (or "message number n") of the FETCH response being read, "" when
   // none is: after a failed read, the message whose answer was cut.
   std::string CurrentUid() const { return uid_; }
-  std::string CurrentMessage() const { return uid_.empty() && !fetchLine_ ? std::string() : WhichMessage(); }
+  std::string CurrentMessage() const {
+    return uid_.empty() && !fetchLine_ ? std::string() : WhichMessage();
+  }
 
-  void connect(const vmime::string& address, const vmime::port_t port) override { inner_->connect(address, port); }
+  void connect(const vmime::string& address, const vmime::port_t port) override {
+    inner_->connect(address, port);
+  }
   void disconnect() override { inner_->disconnect(); }
   bool isConnected() const override { return inner_->isConnected(); }
   bool waitForRead(const int msecs) override { return !out_.empty() || inner_->waitForRead(msecs); }
@@ -73,7 +78,9 @@ class ImapResponseGuard : public vmime::net::socket {
   std::size_t receiveRaw(vmime::byte_t* buffer, const std::size_t count) override;
   void send(const vmime::string& buffer) override { inner_->send(buffer); }
   void send(const char* str) override { inner_->send(str); }
-  void sendRaw(const vmime::byte_t* buffer, const std::size_t count) override { inner_->sendRaw(buffer, count); }
+  void sendRaw(const vmime::byte_t* buffer, const std::size_t count) override {
+    inner_->sendRaw(buffer, count);
+  }
   std::size_t sendRawNonBlocking(const vmime::byte_t* buffer, const std::size_t count) override {
     return inner_->sendRawNonBlocking(buffer, count);
   }
@@ -81,12 +88,23 @@ class ImapResponseGuard : public vmime::net::socket {
   unsigned int getStatus() const override { return inner_->getStatus(); }
   const vmime::string getPeerName() const override { return inner_->getPeerName(); }
   const vmime::string getPeerAddress() const override { return inner_->getPeerAddress(); }
-  std::shared_ptr<vmime::net::timeoutHandler> getTimeoutHandler() override { return inner_->getTimeoutHandler(); }
+  std::shared_ptr<vmime::net::timeoutHandler> getTimeoutHandler() override {
+    return inner_->getTimeoutHandler();
+  }
   void setTracer(std::shared_ptr<vmime::net::tracer> tracer) override { inner_->setTracer(tracer); }
   std::shared_ptr<vmime::net::tracer> getTracer() override { return inner_->getTracer(); }
 
  private:
-  enum class State { kLineStart, kText, kQuoted, kQuotedEscape, kCount, kCountCr, kCountLf, kLiteral };
+  enum class State {
+    kLineStart,
+    kText,
+    kQuoted,
+    kQuotedEscape,
+    kCount,
+    kCountCr,
+    kCountLf,
+    kLiteral
+  };
 
   void Feed(const std::string& chunk);
   void FeedText(char c);
@@ -104,29 +122,30 @@ class ImapResponseGuard : public vmime::net::socket {
   std::optional<std::string> failure_;
 
   State state_ = State::kLineStart;
-  std::string head_;         // the start of a line, until it is known not to be NAMESPACE
-  bool capturing_ = false;   // the line is a NAMESPACE answer, kept in capture_
+  std::string head_;        // the start of a line, until it is known not to be NAMESPACE
+  bool capturing_ = false;  // the line is a NAMESPACE answer, kept in capture_
   std::string capture_;
   std::optional<std::string> namespaceLine_;
-  bool draining_ = false;    // the line is refused: read to its end, then fail
+  bool draining_ = false;  // the line is refused: read to its end, then fail
   std::uint64_t drained_ = 0;
   int depth_ = 0;
   std::uint64_t lineBytes_ = 0;  // of this line, literals aside
-  std::string quoted_;       // a quoted string's content as sent, escapes included
-  std::string countText_;    // "{123}" as sent
+  std::string quoted_;           // a quoted string's content as sent, escapes included
+  std::string countText_;        // "{123}" as sent
   std::uint64_t count_ = 0;
   std::uint64_t remaining_ = 0;  // of the literal being passed on
-  std::string atom_;         // the atom being read
-  std::string lastAtom_;     // the atom before it, upper case
-  int atoms_ = 0;            // atoms so far on this line
-  std::string sequence_;     // "* N FETCH": N
+  std::string atom_;             // the atom being read
+  std::string lastAtom_;         // the atom before it, upper case
+  int atoms_ = 0;                // atoms so far on this line
+  std::string sequence_;         // "* N FETCH": N
   bool fetchLine_ = false;
-  std::string uid_;          // the UID this FETCH line gave so far
+  std::string uid_;  // the UID this FETCH line gave so far
 };
 
 // Puts a guard between connection and its socket (once; a second call does
 // nothing) and returns it.
-std::shared_ptr<ImapResponseGuard> GuardImapConnection(vmime::net::imap::IMAPConnection& connection);
+std::shared_ptr<ImapResponseGuard> GuardImapConnection(
+    vmime::net::imap::IMAPConnection& connection);
 
 // The guard of connection, null when it has none.
 std::shared_ptr<ImapResponseGuard> ImapGuardOf(const vmime::net::imap::IMAPConnection& connection);

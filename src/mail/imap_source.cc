@@ -141,7 +141,8 @@ class ImapAccount : public Account {
       }
       return {};
     } catch (...) {
-      RethrowAsMailError(ImapStage::kSession, "cannot read the namespaces of " + state_->url.Shown());
+      RethrowAsMailError(ImapStage::kSession,
+                         "cannot read the namespaces of " + state_->url.Shown());
     }
   }
 

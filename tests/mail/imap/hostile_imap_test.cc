@@ -33,10 +33,12 @@ std::vector<ScriptedMessage> Messages() {
     // UID 4's attachment is too large to be fetched ahead: it streams.
     for (int line = 0; line < (uid == 4 ? 1200 : 6); ++line) {
       char text[200];
-      std::snprintf(text, sizeof text,
-                    "I,11/30/2026,%02u:%02d:%02d,6A1B%04X.%03d,Mail,Normal,CORP,PO1,U%u,GWACCT%u,Report,CORP,GWIA,"
-                    "<%u.%d@mx.example.net>,RFC822,partner.example,1,0,%d,\r\n",
-                    10 + uid, line / 60, line % 60, uid, line, uid, uid, uid, line, 1000 + 37 * line);
+      std::snprintf(
+          text, sizeof text,
+          "I,11/30/"
+          "2026,%02u:%02d:%02d,6A1B%04X.%03d,Mail,Normal,CORP,PO1,U%u,GWACCT%u,Report,CORP,GWIA,"
+          "<%u.%d@mx.example.net>,RFC822,partner.example,1,0,%d,\r\n",
+          10 + uid, line / 60, line % 60, uid, line, uid, uid, uid, line, 1000 + 37 * line);
       m.accounting += text;
     }
     messages.push_back(std::move(m));
@@ -58,13 +60,14 @@ class HostileImapTest : public ::testing::Test {
     mail::CreateMaildirFolder(maildir_->Path(), false);
     mail::CreateMaildirFolder(folder, true);
     for (const auto& m : Messages()) {
-      mail::WriteMaildirMessage(folder, "cur", std::to_string(1000000000 + m.uid) + ".M1P1.test:2,S",
+      mail::WriteMaildirMessage(folder, "cur",
+                                std::to_string(1000000000 + m.uid) + ".M1P1.test:2,S",
                                 mail::ToMaildirLineEnds(m.Raw()));
     }
     const TempDir out;
-    const auto result = testing::RunProgram(
-        TOLLBOOK_CLI_PATH, {"--mailbox", "maildir:" + maildir_->Path(), "--folder", "Accounting", "--output",
-                            out.Path()});
+    const auto result =
+        testing::RunProgram(TOLLBOOK_CLI_PATH, {"--mailbox", "maildir:" + maildir_->Path(),
+                                                "--folder", "Accounting", "--output", out.Path()});
     ASSERT_EQ(result.status, 0) << result.err;
     expected_ = new std::string(ReadFile(out / "fullacct.csv"));
     ASSERT_NE(*expected_, "");
@@ -75,7 +78,8 @@ class HostileImapTest : public ::testing::Test {
   }
 
   static std::string Url(const ScriptedImapServer& server) {
-    return "imap://acct:" + std::string(testing::kScriptedPassword) + "@127.0.0.1:" + std::to_string(server.Port());
+    return "imap://acct:" + std::string(testing::kScriptedPassword) +
+           "@127.0.0.1:" + std::to_string(server.Port());
   }
 
   static TempDir* maildir_;
@@ -98,21 +102,26 @@ TEST_F(HostileImapTest, EveryMisbehaviourEndsCleanly) {
       {"a well-behaved server, deleting", ImapFault::kNone, true, 0, ""},
       {"BODYSTRUCTURE 10,000 deep", ImapFault::kDeepStructure, true, 1,
        "UID 2 is described with parentheses nested deeper than 100 levels"},
-      {"malformed BODYSTRUCTURE", ImapFault::kMalformedStructure, true, 1, "reading the messages of Accounting"},
+      {"malformed BODYSTRUCTURE", ImapFault::kMalformedStructure, true, 1,
+       "reading the messages of Accounting"},
       {"a body shorter than announced", ImapFault::kShortBody, true, 1,
        "UID 2 in Accounting on imap://acct@127.0.0.1"},
       {"a body shorter than announced, once", ImapFault::kShortBodyOnce, true, 0, ""},
       {"bodies of other messages in the answer", ImapFault::kUnsolicitedBody, true, 0, ""},
       {"a literal past 4 GB", ImapFault::kHugeLiteral, true, 1, "announces 4294967336 bytes"},
-      {"a literal cut short", ImapFault::kCutLiteral, true, 1, "reading the attachments of UID 3 in Accounting"},
-      {"a drop in the middle of a FETCH", ImapFault::kDropMidFetch, true, 1, "reading the messages of Accounting"},
-      {"a stall in the middle of a FETCH", ImapFault::kStallMidFetch, true, 1, "did not answer within 2 s"},
+      {"a literal cut short", ImapFault::kCutLiteral, true, 1,
+       "reading the attachments of UID 3 in Accounting"},
+      {"a drop in the middle of a FETCH", ImapFault::kDropMidFetch, true, 1,
+       "reading the messages of Accounting"},
+      {"a stall in the middle of a FETCH", ImapFault::kStallMidFetch, true, 1,
+       "did not answer within 2 s"},
       {"NO to UID STORE", ImapFault::kNoStore, true, 1, "the server refused UID STORE"},
       {"NO to UID EXPUNGE", ImapFault::kNoExpunge, true, 1, "the server refused UID EXPUNGE"},
       {"no UIDPLUS, deleting", ImapFault::kNoUidplus, true, 1, "lacks UIDPLUS"},
       {"no UIDPLUS, reading", ImapFault::kNoUidplus, false, 0, ""},
       {"a stalled greeting", ImapFault::kStalledGreeting, false, 3, "did not answer within 2 s"},
-      {"UIDVALIDITY changed before the deletion", ImapFault::kUidValidityChange, true, 1, "UIDVALIDITY changed"},
+      {"UIDVALIDITY changed before the deletion", ImapFault::kUidValidityChange, true, 1,
+       "UIDVALIDITY changed"},
       {"folder names that do not decode", ImapFault::kOddFolderNames, true, 0, ""},
       {"Cyrus: the folder is INBOX.Accounting", ImapFault::kCyrusNamespace, true, 0, ""},
   };
@@ -121,14 +130,16 @@ TEST_F(HostileImapTest, EveryMisbehaviourEndsCleanly) {
     ScriptedImapServer server(Messages(), c.fault);
     const std::string out = dir_ / c.what;
     ASSERT_EQ(::mkdir(out.c_str(), 0700), 0);
-    std::vector<std::string> args{"--mailbox", Url(server), "--folder", "Accounting", "--output", out};
+    std::vector<std::string> args{"--mailbox",  Url(server), "--folder",
+                                  "Accounting", "--output",  out};
     if (c.remove) args.push_back("--delete");
     const auto result = RunCli(args);
     EXPECT_EQ(result.status, c.status) << result.out << result.err;
     const std::string all = result.out + result.err;
     EXPECT_EQ(all.find(testing::kScriptedPassword), std::string::npos) << all;
-    const std::optional<std::string> full =
-        testing::FileExists(out + "/fullacct.csv") ? std::optional(ReadFile(out + "/fullacct.csv")) : std::nullopt;
+    const std::optional<std::string> full = testing::FileExists(out + "/fullacct.csv")
+                                                ? std::optional(ReadFile(out + "/fullacct.csv"))
+                                                : std::nullopt;
     if (c.status == 0) {
       EXPECT_EQ(result.err, "");
       EXPECT_EQ(full.value_or("(none)"), *expected_);
@@ -158,8 +169,10 @@ TEST_F(HostileImapTest, FolderNamesAreListedEscapedAndOpenAsShown) {
   ScriptedImapServer server(Messages(), ImapFault::kOddFolderNames);
   const auto listed = RunCli({"--mailbox", Url(server), "--list-folders"});
   EXPECT_EQ(listed.status, 0) << listed.err;
-  EXPECT_EQ(listed.out, "INBOX\nAccounting\nBare\\xFF\nBroken&Jjo\nCaf\\xE9\nSmårg\nTwo\\r\\nLines\n");
-  const auto run = RunCli({"--mailbox", Url(server), "--folder", "Caf\\xE9", "--output", dir_.Path()});
+  EXPECT_EQ(listed.out,
+            "INBOX\nAccounting\nBare\\xFF\nBroken&Jjo\nCaf\\xE9\nSmårg\nTwo\\r\\nLines\n");
+  const auto run =
+      RunCli({"--mailbox", Url(server), "--folder", "Caf\\xE9", "--output", dir_.Path()});
   EXPECT_EQ(run.status, 0) << run.err;
   const auto opened = server.Opened();
   EXPECT_NE(std::find(opened.begin(), opened.end(), "Caf\xE9"), opened.end());

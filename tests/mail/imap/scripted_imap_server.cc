@@ -18,7 +18,8 @@ constexpr char kBoundary[] = "scripted-boundary";
 constexpr char kTextBody[] = "Accounting attached.";
 
 std::string Base64(const std::string& data) {
-  static constexpr char kTable[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static constexpr char kTable[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
   std::size_t column = 0;
   for (std::size_t i = 0; i < data.size(); i += 3) {
@@ -38,7 +39,9 @@ std::string Base64(const std::string& data) {
   return out;
 }
 
-std::string TopFields() { return std::string("Content-Type: multipart/mixed; boundary=\"") + kBoundary + "\"\r\n"; }
+std::string TopFields() {
+  return std::string("Content-Type: multipart/mixed; boundary=\"") + kBoundary + "\"\r\n";
+}
 std::string TextHeader() { return "Content-Type: text/plain; charset=us-ascii\r\n"; }
 std::string AcctHeader() {
   return "Content-Type: application/octet-stream; name=\"acct\"\r\n"
@@ -46,7 +49,9 @@ std::string AcctHeader() {
          "Content-Transfer-Encoding: base64\r\n";
 }
 
-std::string Literal(const std::string& text) { return "{" + std::to_string(text.size()) + "}\r\n" + text; }
+std::string Literal(const std::string& text) {
+  return "{" + std::to_string(text.size()) + "}\r\n" + text;
+}
 
 std::string Upper(std::string text) {
   for (auto& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -63,8 +68,11 @@ std::set<unsigned> ParseSet(const std::string& text) {
     const std::string item = text.substr(at, end - at);
     const auto colon = item.find(':');
     const unsigned from = static_cast<unsigned>(std::stoul(item.substr(0, colon)));
-    const unsigned to = colon == std::string::npos ? from : static_cast<unsigned>(std::stoul(item.substr(colon + 1)));
-    for (unsigned u = std::min(from, to); u <= std::max(from, to) && u - std::min(from, to) < 100000; ++u) {
+    const unsigned to = colon == std::string::npos
+                            ? from
+                            : static_cast<unsigned>(std::stoul(item.substr(colon + 1)));
+    for (unsigned u = std::min(from, to);
+         u <= std::max(from, to) && u - std::min(from, to) < 100000; ++u) {
       uids.insert(u);
     }
     at = end + 1;
@@ -85,8 +93,9 @@ std::string ScriptedMessage::Raw() const {
          std::to_string(uid) +
          "@tollbook.example>\r\n"
          "MIME-Version: 1.0\r\n" +
-         TopFields() + "\r\n--" + kBoundary + "\r\n" + TextHeader() + "\r\n" + kTextBody + "\r\n--" + kBoundary +
-         "\r\n" + AcctHeader() + "\r\n" + Base64(accounting) + "\r\n--" + kBoundary + "--\r\n";
+         TopFields() + "\r\n--" + kBoundary + "\r\n" + TextHeader() + "\r\n" + kTextBody +
+         "\r\n--" + kBoundary + "\r\n" + AcctHeader() + "\r\n" + Base64(accounting) + "\r\n--" +
+         kBoundary + "--\r\n";
 }
 
 struct ScriptedImapServer::Connection {
@@ -160,7 +169,8 @@ ScriptedImapServer::ScriptedImapServer(std::vector<ScriptedMessage> messages, Im
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = 0;
   socklen_t length = sizeof address;
-  if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener_, 4) != 0 ||
+  if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listener_, 4) != 0 ||
       ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     ::close(listener_);
     throw std::runtime_error("cannot listen on the loopback interface");
@@ -202,7 +212,8 @@ void ScriptedImapServer::Handle(int fd) {
   const std::string folder = cyrus ? "INBOX.Accounting" : "Accounting";
   const std::string separator = cyrus ? "." : "/";
   // Without LITERAL+ where names must be sent as literals: the client waits for "+".
-  std::string capabilities = fault_ == ImapFault::kOddFolderNames ? "IMAP4rev1" : "IMAP4rev1 LITERAL+";
+  std::string capabilities =
+      fault_ == ImapFault::kOddFolderNames ? "IMAP4rev1" : "IMAP4rev1 LITERAL+";
   if (fault_ != ImapFault::kNoUidplus) capabilities += " UIDPLUS";
   if (cyrus) capabilities += " NAMESPACE";
   if (fault_ == ImapFault::kStalledGreeting) return c.Stall();
@@ -248,8 +259,8 @@ void ScriptedImapServer::Handle(int fd) {
       }
       c.Send(list + tag + " OK done\r\n");
     } else if (verb == "NAMESPACE") {
-      c.Send("* NAMESPACE ((\"" + std::string(cyrus ? "INBOX." : "") + "\" \"" + separator + "\")) NIL NIL\r\n" +
-             tag + " OK done\r\n");
+      c.Send("* NAMESPACE ((\"" + std::string(cyrus ? "INBOX." : "") + "\" \"" + separator +
+             "\")) NIL NIL\r\n" + tag + " OK done\r\n");
     } else if (verb == "EXAMINE" || verb == "SELECT") {
       std::string name = rest;
       if (name.size() >= 2 && name.front() == '"') {
@@ -267,7 +278,8 @@ void ScriptedImapServer::Handle(int fd) {
         for (const auto& m : messages_) exists += Expunged().count(m.uid) == 0 ? 1 : 0;
       }
       const int validity = verb == "SELECT" && fault_ == ImapFault::kUidValidityChange ? 8 : 7;
-      c.Send("* " + std::to_string(exists) + " EXISTS\r\n* OK [UIDVALIDITY " + std::to_string(validity) +
+      c.Send("* " + std::to_string(exists) + " EXISTS\r\n* OK [UIDVALIDITY " +
+             std::to_string(validity) +
              "] ok\r\n* OK [PERMANENTFLAGS (\\Deleted \\Seen \\*)] ok\r\n" + tag + " OK [" +
              (verb == "SELECT" ? "READ-WRITE" : "READ-ONLY") + "] done\r\n");
     } else if (verb == "UID SEARCH") {
@@ -288,18 +300,23 @@ void ScriptedImapServer::Handle(int fd) {
         const ScriptedMessage& m = messages_[seq];
         if (!inFolder || uids.count(m.uid) == 0 || Expunged().count(m.uid) != 0) continue;
         const std::string acct = Base64(m.accounting);
-        std::string response = "* " + std::to_string(seq + 1) + " FETCH (UID " + std::to_string(m.uid);
+        std::string response =
+            "* " + std::to_string(seq + 1) + " FETCH (UID " + std::to_string(m.uid);
         if (items.find("FLAGS") != std::string::npos) {
           response += deleted.count(m.uid) != 0 ? " FLAGS (\\Deleted)" : " FLAGS ()";
         }
         if (structure) {
           std::string bodystructure =
-              "((\"text\" \"plain\" (\"charset\" \"us-ascii\") NIL NIL \"7bit\" " + std::to_string(sizeof kTextBody - 1) +
-              " 1 NIL NIL NIL NIL)(\"application\" \"octet-stream\" (\"name\" \"acct\") NIL NIL \"base64\" " +
-              std::to_string(acct.size()) + " NIL (\"attachment\" (\"filename\" \"acct\")) NIL NIL) \"mixed\" (\"boundary\" \"" +
+              "((\"text\" \"plain\" (\"charset\" \"us-ascii\") NIL NIL \"7bit\" " +
+              std::to_string(sizeof kTextBody - 1) +
+              " 1 NIL NIL NIL NIL)(\"application\" \"octet-stream\" (\"name\" \"acct\") NIL NIL "
+              "\"base64\" " +
+              std::to_string(acct.size()) +
+              " NIL (\"attachment\" (\"filename\" \"acct\")) NIL NIL) \"mixed\" (\"boundary\" \"" +
               kBoundary + "\") NIL NIL NIL)";
           if (m.uid == 2 && fault_ == ImapFault::kDeepStructure) {
-            bodystructure = std::string(10000, '(') + "\"text\" \"plain\" NIL NIL NIL \"7bit\" 1 1" + std::string(10000, ')');
+            bodystructure = std::string(10000, '(') +
+                            "\"text\" \"plain\" NIL NIL NIL \"7bit\" 1 1" + std::string(10000, ')');
           }
           if (m.uid == 2 && fault_ == ImapFault::kMalformedStructure) {
             bodystructure = "((\"text\" \"plain\" (\"charset\" NIL \"7bit\" x 1) \"mixed\"";
@@ -307,7 +324,8 @@ void ScriptedImapServer::Handle(int fd) {
           response += " BODYSTRUCTURE " + bodystructure;
         }
         // Each BODY.PEEK[...] item asked, answered in the order asked.
-        for (std::size_t at = items.find("BODY.PEEK["); at != std::string::npos; at = items.find("BODY.PEEK[", at + 1)) {
+        for (std::size_t at = items.find("BODY.PEEK["); at != std::string::npos;
+             at = items.find("BODY.PEEK[", at + 1)) {
           const std::size_t close = items.find(']', at);
           const std::string section = items.substr(at + 10, close - at - 10);
           std::string value;
@@ -321,18 +339,21 @@ void ScriptedImapServer::Handle(int fd) {
             value = kTextBody;
           } else if (section == "2") {
             value = acct;
-            if (m.uid == 2 && (fault_ == ImapFault::kShortBody || (fault_ == ImapFault::kShortBodyOnce && !shortSent))) {
+            if (m.uid == 2 && (fault_ == ImapFault::kShortBody ||
+                               (fault_ == ImapFault::kShortBodyOnce && !shortSent))) {
               value = Base64(m.accounting.substr(0, m.accounting.size() / 2));
               shortSent = true;
             }
           }
           response += " BODY[" + section + "] ";
           if (section == "2" && m.uid == 2 && fault_ == ImapFault::kHugeLiteral) {
-            response += "{" + std::to_string((1ull << 32) + value.substr(0, 40).size()) + "}\r\n" + value.substr(0, 40);
+            response += "{" + std::to_string((1ull << 32) + value.substr(0, 40).size()) + "}\r\n" +
+                        value.substr(0, 40);
             continue;
           }
           if (section == "2" && m.uid == 3 && fault_ == ImapFault::kCutLiteral) {
-            c.Send(answer + response + "{" + std::to_string(value.size()) + "}\r\n" + value.substr(0, value.size() / 2));
+            c.Send(answer + response + "{" + std::to_string(value.size()) + "}\r\n" +
+                   value.substr(0, value.size() / 2));
             c.closed = true;
             return;
           }
@@ -345,7 +366,8 @@ void ScriptedImapServer::Handle(int fd) {
           }
         }
         answer += response + ")\r\n";
-        if (structure && first && (fault_ == ImapFault::kDropMidFetch || fault_ == ImapFault::kStallMidFetch)) {
+        if (structure && first &&
+            (fault_ == ImapFault::kDropMidFetch || fault_ == ImapFault::kStallMidFetch)) {
           c.Send(answer);
           if (fault_ == ImapFault::kStallMidFetch) c.Stall();
           c.closed = true;
@@ -356,8 +378,10 @@ void ScriptedImapServer::Handle(int fd) {
       if (structure && fault_ == ImapFault::kUnsolicitedBody) {
         // A flag change of a message asked for, and a message not asked for.
         answer = "* 1 FETCH (UID 1 FLAGS (\\Seen))\r\n" + answer +
-                 "* 99 FETCH (UID 99 FLAGS () BODYSTRUCTURE ((\"text\" \"plain\" NIL NIL NIL \"7bit\" 4 1)"
-                 "(\"application\" \"octet-stream\" (\"name\" \"acct\") NIL NIL \"base64\" 40) \"mixed\"))\r\n";
+                 "* 99 FETCH (UID 99 FLAGS () BODYSTRUCTURE ((\"text\" \"plain\" NIL NIL NIL "
+                 "\"7bit\" 4 1)"
+                 "(\"application\" \"octet-stream\" (\"name\" \"acct\") NIL NIL \"base64\" 40) "
+                 "\"mixed\"))\r\n";
       }
       c.Send(answer + tag + " OK done\r\n");
     } else if (verb == "UID STORE") {

@@ -17,23 +17,24 @@ inline constexpr std::string_view kScriptedPassword = "s3cr3t-Pw";
 
 enum class ImapFault {
   kNone,
-  kDeepStructure,      // UID 2's BODYSTRUCTURE nests 10,000 parentheses deep
-  kMalformedStructure, // UID 2's BODYSTRUCTURE does not parse
-  kShortBody,          // BODY[2] of UID 2 is valid base64 of half the part
-  kShortBodyOnce,      // the same, the first time only
-  kUnsolicitedBody,    // answers about other messages: bodies of UIDs 99 (before) and 98
-                       // (after) with each body, a flag change and UID 99 with the structures
-  kHugeLiteral,        // BODY[2] of UID 2 announces 2^32 + 40 bytes and sends 40
-  kCutLiteral,         // the connection ends inside the body literal of UID 3
-  kDropMidFetch,       // the connection ends after the first message of the FETCH
-  kStallMidFetch,      // the server falls silent after the first message of the FETCH
-  kNoStore,            // UID STORE answered NO
-  kNoExpunge,          // UID EXPUNGE answered NO
-  kNoUidplus,          // no UIDPLUS capability
-  kStalledGreeting,    // no greeting at all
-  kUidValidityChange,  // SELECT gives another UIDVALIDITY than EXAMINE
-  kOddFolderNames,     // names with CR LF (literal), raw 8-bit (quoted and bare), broken modified UTF-7
-  kCyrusNamespace,     // the folder is INBOX.Accounting, personal namespace "INBOX."
+  kDeepStructure,       // UID 2's BODYSTRUCTURE nests 10,000 parentheses deep
+  kMalformedStructure,  // UID 2's BODYSTRUCTURE does not parse
+  kShortBody,           // BODY[2] of UID 2 is valid base64 of half the part
+  kShortBodyOnce,       // the same, the first time only
+  kUnsolicitedBody,     // answers about other messages: bodies of UIDs 99 (before) and 98
+                        // (after) with each body, a flag change and UID 99 with the structures
+  kHugeLiteral,         // BODY[2] of UID 2 announces 2^32 + 40 bytes and sends 40
+  kCutLiteral,          // the connection ends inside the body literal of UID 3
+  kDropMidFetch,        // the connection ends after the first message of the FETCH
+  kStallMidFetch,       // the server falls silent after the first message of the FETCH
+  kNoStore,             // UID STORE answered NO
+  kNoExpunge,           // UID EXPUNGE answered NO
+  kNoUidplus,           // no UIDPLUS capability
+  kStalledGreeting,     // no greeting at all
+  kUidValidityChange,   // SELECT gives another UIDVALIDITY than EXAMINE
+  kOddFolderNames,      // names with CR LF (literal), raw 8-bit (quoted and bare), broken modified
+                        // UTF-7
+  kCyrusNamespace,      // the folder is INBOX.Accounting, personal namespace "INBOX."
 };
 
 struct ScriptedMessage {

@@ -114,6 +114,15 @@ int Main(int argc, char** argv) {
   if (options.folder) {
     folderPosition = FindFolderPosition(folders, *options.folder);
     if (folderPosition == 0) {
+      try {
+        folderPosition =
+            FindPrefixedFolderPosition(folders, *options.folder, opened.account->FolderPrefix());
+      } catch (const std::exception& e) {
+        PrintError(stderr, e.what());
+        return kRunFailed;
+      }
+    }
+    if (folderPosition == 0) {
       std::string message = "--folder: there is no folder named \"" + *options.folder +
                             "\"; the folders are:";
       for (const auto& name : folders) message += "\n  " + name;

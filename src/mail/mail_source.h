@@ -155,6 +155,9 @@ class Account {
   // False when the connection to the store is lost; a live connection may
   // be asked (an IMAP NOOP). A local store is always connected.
   virtual bool Connected() { return true; }
+  // What the account's own folders' names start with where the server puts
+  // them under a common prefix ("INBOX." on Cyrus), as shown; "" elsewhere.
+  virtual std::string FolderPrefix() { return {}; }
 };
 
 // Steps of the session worth telling a user who asked for them ("connecting

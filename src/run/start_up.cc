@@ -47,4 +47,17 @@ int FindFolderPosition(const std::vector<std::string>& names, std::string_view n
   return 0;
 }
 
+int FindPrefixedFolderPosition(const std::vector<std::string>& names, std::string_view name,
+                               std::string_view prefix) {
+  if (prefix.empty()) return 0;
+  const std::string wanted = std::string(prefix) + std::string(name);
+  int found = 0;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (!EqualsIgnoreCase(names[i], wanted)) continue;
+    if (found != 0) return 0;
+    found = static_cast<int>(i + 1);
+  }
+  return found;
+}
+
 }  // namespace tollbook

@@ -55,4 +55,10 @@ std::vector<std::string> FolderNames(mail::Account& account);
 // folder list index that chooses it.
 int FindFolderPosition(const std::vector<std::string>& names, std::string_view name);
 
+// Where no folder is named name: the position of the one folder named prefix
+// followed by name (the account's FolderPrefix(), ASCII case ignored); 0 when
+// prefix is empty or not exactly one folder is so named.
+int FindPrefixedFolderPosition(const std::vector<std::string>& names, std::string_view name,
+                               std::string_view prefix);
+
 }  // namespace tollbook

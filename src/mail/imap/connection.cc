@@ -14,10 +14,12 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <vmime/net/imap/IMAPStore.hpp>
 #include <vmime/security/cert/defaultCertificateVerifier.hpp>
 #include <vmime/vmime.hpp>
 
 #include "mail/imap/errors.h"
+#include "mail/imap/response_limits.h"
 #include "mail/mail_source.h"
 #include "mail/vmime_init.h"
 
@@ -176,6 +178,11 @@ std::shared_ptr<vmime::net::store> ConnectImapStore(const ImapUrl& url) {
     store->setCertificateVerifier(MakeVerifier());
     store->setTimeoutHandlerFactory(std::make_shared<BoundedTimeoutFactory>(ImapTimeoutSeconds()));
     store->connect();
+    // Every answer from here on is checked before vmime's parser reads it.
+    if (auto imapStore = std::dynamic_pointer_cast<vmime::net::imap::IMAPStore>(store);
+        imapStore && imapStore->getConnection()) {
+      GuardImapConnection(*imapStore->getConnection());
+    }
     return store;
   } catch (const vmime::exceptions::socket_exception&) {
     if (auto cause = ConnectFailureCause(url.host, url.port, std::min(ImapTimeoutSeconds(), 5))) {

@@ -27,7 +27,14 @@ vmime::utility::outputStream& ImapDecodeBuffer::Writer() {
   // The file keeps its old bytes past length_: overwriting is cheaper than
   // truncating, and nothing past length_ is ever read.
   length_ = 0;
+  start_ = 0;
   return out_;
+}
+
+void ImapDecodeBuffer::Narrow(std::size_t offset, std::size_t length) {
+  offset = std::min(offset, length_);
+  start_ += offset;
+  length_ = std::min(length, length_ - offset);
 }
 
 vmime::utility::inputStream& ImapDecodeBuffer::Reader() {
@@ -52,7 +59,8 @@ std::size_t ImapDecodeBuffer::In::read(vmime::byte_t* data, std::size_t count) {
   count = std::min(count, buffer_.length_ - std::min(position_, buffer_.length_));
   std::size_t done = 0;
   while (done < count) {
-    const ssize_t got = ::pread(buffer_.fd_, data + done, count - done, static_cast<off_t>(position_));
+    const ssize_t got = ::pread(buffer_.fd_, data + done, count - done,
+                                static_cast<off_t>(buffer_.start_ + position_));
     if (got < 0) {
       if (errno == EINTR) continue;
       throw FileError("cannot read the temporary file", buffer_.path_, errno);

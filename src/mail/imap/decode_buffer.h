@@ -26,6 +26,9 @@ class ImapDecodeBuffer {
   // A stream that reads back exactly what Writer() wrote; read errors throw
   // FileError.
   vmime::utility::inputStream& Reader();
+  // From now until the next Writer() call, Reader() reads back only the
+  // length bytes from offset of what Writer() wrote (both within it).
+  void Narrow(std::size_t offset, std::size_t length);
 
  private:
   class Out : public vmime::utility::outputStream {
@@ -56,6 +59,7 @@ class ImapDecodeBuffer {
   int fd_ = -1;
   std::string path_;         // for messages; the file itself is already unlinked
   std::size_t length_ = 0;   // bytes written since the last Writer()
+  std::size_t start_ = 0;    // where Reader() starts (see Narrow())
   Out out_{*this};
   In in_{*this};
 };

@@ -16,12 +16,21 @@
 #include "base/text.h"
 #include "mail/imap/command.h"
 #include "mail/imap/errors.h"
+#include "mail/imap/folder_names.h"
 #include "mail/imap/message.h"
 #include "mail/imap/part_headers.h"
+#include "mail/imap/response_limits.h"
 #include "mail/mime/identity.h"
 
 namespace tollbook::mail {
 namespace {
+
+// The octets BODYSTRUCTURE gives for a part; nullopt for a message/* part,
+// for which vmime's parser keeps no size.
+std::optional<std::uint64_t> PartOctets(const vmime::net::messagePart& part) {
+  if (part.getType().getType() == vmime::mediaTypes::MESSAGE) return std::nullopt;
+  return part.getSize();
+}
 
 using vmime::net::imap::IMAPConnection;
 using vmime::net::imap::IMAPParser;
@@ -118,9 +127,10 @@ std::vector<ImapMessageInfo> MessagesOf(const IMAPParser::response& response) {
 
 class ImapMessageCollection : public MessageCollection {
  public:
-  ImapMessageCollection(std::shared_ptr<vmime::net::store> store, vmime::net::folder::path path,
+  ImapMessageCollection(std::shared_ptr<vmime::net::store> store, std::string mailbox,
                         std::string name, std::string server, bool forDeletion)
-      : store_(std::move(store)), path_(std::move(path)), where_(name + " on " + server),
+      : store_(std::move(store)),
+        where_(name + " on " + server),
         headers_([this] { return StoreConnection(); }, where_) {
     try {
       if (forDeletion) {
@@ -134,8 +144,7 @@ class ImapMessageCollection : public MessageCollection {
       // The account's own connection does all the reading, with the folder
       // examined (read-only) on it.
       auto connection = StoreConnection();
-      mailbox_ = vmime::net::imap::IMAPUtils::quoteString(
-          vmime::net::imap::IMAPUtils::pathToString(connection->hierarchySeparator(), path_));
+      mailbox_ = ImapMailboxArgument(mailbox, connection->hasCapability("LITERAL+"));
       uidValidity_ = UidValidityOf(*RunCommand(connection, "EXAMINE " + mailbox_));
       auto search = RunCommand(connection, "UID SEARCH ALL");
       for (const auto* data : search->continue_req_or_response_data()) {
@@ -162,12 +171,14 @@ class ImapMessageCollection : public MessageCollection {
     const auto& message = chunk_[index];
     return MakeImapMessage(
         message.uid, where_, [this, index, uid = message.uid] { return FirstOf(index, uid); },
-        [this, deletedByOthers = message.deleted && !message.flaggedByTollbook](const std::string& uid) {
+        [this,
+         deletedByOthers = message.deleted && !message.flaggedByTollbook](const std::string& uid) {
           if (!deletedByOthers) pending_.push_back(std::stoul(uid));
         },
-        decodeBuffer_, [this](const std::string& uid, const std::string& section) { return Body(uid, section); },
-        [this](const std::string& uid, const std::string& section, vmime::utility::outputStream& out) {
-          StreamBody(uid, section, out);
+        decodeBuffer_,
+        [this](const std::string& uid, const std::string& section) { return Body(uid, section); },
+        [this](const std::string& uid, const std::string& section, ImapDecodeBuffer& into) {
+          StreamBody(uid, section, into);
         },
         [this, index, uid = message.uid] { return IdentityOf(index, uid); });
   }
@@ -222,12 +233,91 @@ class ImapMessageCollection : public MessageCollection {
     }
   }
 
-  // Streams the raw body of part section (the text for "") of the message
-  // with UID uid from the server's literal into out.
-  void StreamBody(const std::string& uid, const std::string& section, vmime::utility::outputStream& out) {
-    ImapBodyTarget target(out);
-    RunImapCommand(*StoreConnection(), "UID FETCH " + uid + " (BODY.PEEK[" + (section.empty() ? "TEXT" : section) + "])",
-                   "UID FETCH", &target);
+  // The size BODYSTRUCTURE announced for part section of the message with
+  // UID uid: the octets of the encoded part; nullopt for a message/* part,
+  // whose size vmime's parser does not keep (the literal's own length still
+  // frames its body).
+  std::optional<std::uint64_t> AnnouncedSize(const std::string& uid, const std::string& section) {
+    for (std::size_t i = 0; i < chunk_.size(); ++i) {
+      if (chunk_[i].uid != uid || !firsts_[i] || !*firsts_[i] || (*firsts_[i])->section != section)
+        continue;
+      return PartOctets(*(*firsts_[i])->part);
+    }
+    throw MessageError("UID " + uid + " in " + where_ + ": part " + section +
+                       " was not looked at before");
+  }
+
+  // The message whose answer a failed read was in, for the error, when the
+  // guard knows it: the one whose body was cut, not the one being handled.
+  std::string CutMessage() {
+    auto imapStore = std::dynamic_pointer_cast<vmime::net::imap::IMAPStore>(store_);
+    if (!imapStore || !imapStore->getConnection()) return {};
+    auto guard = ImapGuardOf(*imapStore->getConnection());
+    return guard ? guard->CurrentMessage() : std::string();
+  }
+
+  // Fills into with the raw body of part section (the text for "") of the
+  // message with UID uid, streamed from the server's literal. The body counts
+  // only when it is as long as BODYSTRUCTURE announced and comes for this UID
+  // and section; else it is fetched once more, then the message is refused.
+  void StreamBody(const std::string& uid, const std::string& section, ImapDecodeBuffer& into) {
+    const std::optional<std::uint64_t> announced = AnnouncedSize(uid, section);
+    const std::string name = section.empty() ? "TEXT" : section;
+    std::uint64_t got = 0;
+    // A body fetched ahead that came wrong was the first fetch.
+    const int attempts = shortAhead_.erase(uid) > 0 ? 1 : 2;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+      auto& out = into.Writer();
+      ImapBodyTarget target(out, name);
+      std::unique_ptr<IMAPParser::response> response;
+      try {
+        response = RunImapCommand(*StoreConnection(),
+                                  "UID FETCH " + uid + " (UID BODY.PEEK[" + name + "])",
+                                  "UID FETCH", &target);
+      } catch (...) {
+        RethrowAsMailError(ImapStage::kSession,
+                           "reading part " + name + " of UID " + uid + " in " + where_);
+      }
+      // The answer's BODY[name] items in order, each with its FETCH
+      // response's UID: the target holds their values in the same order.
+      std::vector<std::string> owners;
+      std::string itemName;
+      for (const auto* data : response->continue_req_or_response_data()) {
+        const auto* responseData = data->response_data();
+        if (responseData == nullptr || responseData->message_data() == nullptr ||
+            responseData->message_data()->msg_att() == nullptr) {
+          continue;
+        }
+        const auto* attributes = responseData->message_data()->msg_att();
+        for (const auto* item : attributes->items()) {
+          if (item->type() == IMAPParser::msg_att_item::BODY_SECTION &&
+              ImapSectionName(item->section(), itemName) && itemName == name &&
+              item->nstring() != nullptr && !item->nstring()->isNIL()) {
+            owners.push_back(ImapUidOf(*attributes));
+          }
+        }
+      }
+      const std::string refused = "UID " + uid + " in " + where_ + " is left on the server: ";
+      const auto& values = target.Values();
+      if (owners.size() != values.size()) {
+        throw MessageError(refused + "the answer to the fetch of its part " + name +
+                           " cannot be told apart");
+      }
+      const auto own = std::find(owners.begin(), owners.end(), uid);
+      if (own == owners.end())
+        throw MessageError(refused + "the server sent no body for its part " + name);
+      if (std::find(own + 1, owners.end(), uid) != owners.end()) {
+        throw MessageError(refused + "the server sent two bodies for its part " + name);
+      }
+      const auto& [offset, length] = values[static_cast<std::size_t>(own - owners.begin())];
+      into.Narrow(static_cast<std::size_t>(offset), static_cast<std::size_t>(length));
+      got = length;
+      if (!announced || got == *announced) return;
+    }
+    throw MessageError("UID " + uid + " in " + where_ + " is left on the server: part " + name +
+                       " is " + std::to_string(*announced) +
+                       " bytes in BODYSTRUCTURE but the server sent " + std::to_string(got) +
+                       " bytes, twice");
   }
 
   // The raw body of the first attachment of the message with UID uid when
@@ -243,6 +333,12 @@ class ImapMessageCollection : public MessageCollection {
     if (found == bodies_.end() || found->second.first != section) return std::nullopt;
     std::string body = std::move(found->second.second);
     bodies_.erase(found);
+    // A body that is not the announced size is fetched again by streaming.
+    const auto announced = AnnouncedSize(uid, section);
+    if (announced && body.size() != *announced) {
+      shortAhead_.insert(uid);
+      return std::nullopt;
+    }
     return body;
   }
 
@@ -283,7 +379,8 @@ class ImapMessageCollection : public MessageCollection {
       } catch (...) {
         break;  // its own turn will report it
       }
-      const std::size_t size = first && !first->section.empty() ? first->part->getSize() : kBodyAheadLimit + 1;
+      const auto octets = first && !first->section.empty() ? PartOctets(*first->part) : std::nullopt;
+      const std::size_t size = octets ? static_cast<std::size_t>(*octets) : kBodyAheadLimit + 1;
       if (size <= kBodyAheadLimit && bytes + size > kBodiesAheadBytes) break;
       bodyTried_.insert(chunk_[j].uid);
       if (size > kBodyAheadLimit) continue;
@@ -293,12 +390,15 @@ class ImapMessageCollection : public MessageCollection {
     try {
       for (auto& [section, uids] : groups) {
         ImapFetchSections(*StoreConnection(), uids, "BODY.PEEK[" + section + "]",
-                          [this](const std::string& uid, const std::string& name, const std::string& text) {
-                            bodies_[uid] = {name, text};
+                          [this, &section](const std::string& uid, const std::string& name,
+                                           const std::string& text) {
+                            if (name == section) bodies_[uid] = {name, text};
                           });
       }
     } catch (...) {
-      RethrowAsMailError(ImapStage::kSession, "reading the attachments of " + where_);
+      const std::string cut = CutMessage();
+      RethrowAsMailError(ImapStage::kSession, "reading the attachments of " +
+                                                  (cut.empty() ? "" : cut + " in ") + where_);
     }
   }
 
@@ -314,21 +414,35 @@ class ImapMessageCollection : public MessageCollection {
                                               std::to_string(uids_[last]) +
                                               " (UID FLAGS BODYSTRUCTURE BODY.PEEK[HEADER.FIELDS (" + fields + ")])",
                                           "UID FETCH"));
-      std::sort(chunk_.begin(), chunk_.end(),
-                [](const auto& a, const auto& b) { return std::stoul(a.uid) < std::stoul(b.uid); });
+      // Only the folder's messages of this chunk, each once: a server may add
+      // answers about other messages, or a second one (a flag change) about
+      // the same message, without its structure.
+      const std::unordered_set<unsigned long> asked(
+          uids_.begin() + static_cast<std::ptrdiff_t>(nextUid_),
+          uids_.begin() + static_cast<std::ptrdiff_t>(last) + 1);
+      std::erase_if(chunk_,
+                    [&](const ImapMessageInfo& m) { return !asked.contains(std::stoul(m.uid)); });
+      std::stable_sort(chunk_.begin(), chunk_.end(), [](const auto& a, const auto& b) {
+        if (std::stoul(a.uid) != std::stoul(b.uid)) return std::stoul(a.uid) < std::stoul(b.uid);
+        return a.structure != nullptr && b.structure == nullptr;
+      });
+      chunk_.erase(std::unique(chunk_.begin(), chunk_.end(),
+                               [](const auto& a, const auto& b) { return a.uid == b.uid; }),
+                   chunk_.end());
       headers_.Load(chunk_);
       bodies_.clear();
       bodyTried_.clear();
       firsts_.assign(chunk_.size(), std::nullopt);
     } catch (...) {
-      RethrowAsMailError(ImapStage::kSession, context);
+      const std::string cut = CutMessage();
+      RethrowAsMailError(ImapStage::kSession,
+                         cut.empty() ? context : context + " (in the answer for " + cut + ")");
     }
     position_ = 0;
     nextUid_ = last + 1;
   }
 
   std::shared_ptr<vmime::net::store> store_;
-  vmime::net::folder::path path_;
   std::string where_;
   std::string mailbox_;  // the folder's name as a quoted IMAP string
   unsigned long uidValidity_ = 0;
@@ -343,6 +457,8 @@ class ImapMessageCollection : public MessageCollection {
   // UIDs that the last fetch ahead looked at.
   std::unordered_map<std::string, std::pair<std::string, std::string>> bodies_;
   std::unordered_set<std::string> bodyTried_;
+  // UIDs whose body fetched ahead was not the announced size.
+  std::unordered_set<std::string> shortAhead_;
   // The first attachment of each message of chunk_, once found.
   std::vector<std::optional<std::optional<ImapFirstAttachment>>> firsts_;
 };
@@ -350,10 +466,11 @@ class ImapMessageCollection : public MessageCollection {
 }  // namespace
 
 std::unique_ptr<MessageCollection> OpenImapMessages(std::shared_ptr<vmime::net::store> store,
-                                                    const vmime::net::folder::path& path,
-                                                    const std::string& name, const std::string& server,
-                                                    bool forDeletion) {
-  return std::make_unique<ImapMessageCollection>(std::move(store), path, name, server, forDeletion);
+                                                    const std::string& mailbox,
+                                                    const std::string& name,
+                                                    const std::string& server, bool forDeletion) {
+  return std::make_unique<ImapMessageCollection>(std::move(store), mailbox, name, server,
+                                                 forDeletion);
 }
 
 }  // namespace tollbook::mail

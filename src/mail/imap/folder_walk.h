@@ -31,12 +31,13 @@ namespace tollbook::mail {
 // How many messages one batched FETCH covers.
 inline constexpr std::size_t kImapFetchChunk = 1000;
 
-// Opens the folder at path of a logged-in store. name is the folder's shown
+// Opens the folder of a logged-in store whose mailbox name is mailbox, as the
+// server spelt it in its folder list (raw bytes). name is the folder's shown
 // name and server the server's shown location, both for messages. Throws
 // MailError.
 std::unique_ptr<MessageCollection> OpenImapMessages(std::shared_ptr<vmime::net::store> store,
-                                                    const vmime::net::folder::path& path,
-                                                    const std::string& name, const std::string& server,
-                                                    bool forDeletion);
+                                                    const std::string& mailbox,
+                                                    const std::string& name,
+                                                    const std::string& server, bool forDeletion);
 
 }  // namespace tollbook::mail

@@ -102,11 +102,11 @@ class ImapAttachment : public Attachment {
         raw = [&body](vmime::utility::outputStream& to) {
           to.write(body->data(), body->size());
         };
-      } else if (MimeDecodeChecksFirst(encoding)) {
-        streamBody_(uid_, section_, buffer_->Writer());
-        raw = [this](vmime::utility::outputStream& to) { CopyBuffer(*buffer_, to); };
       } else {
-        raw = [this](vmime::utility::outputStream& to) { streamBody_(uid_, section_, to); };
+        // The raw body streams from the server's literal into the decode
+        // buffer, and is used only once it is known to be whole.
+        streamBody_(uid_, section_, *buffer_);
+        raw = [this](vmime::utility::outputStream& to) { CopyBuffer(*buffer_, to); };
       }
       DecodeMimeBody(encoding, raw, out);
     } catch (const MimeDecodeRefusal& refusal) {

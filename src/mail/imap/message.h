@@ -27,19 +27,21 @@ using ImapRawHeaderFetcher = std::function<std::string(const std::string& uid, c
 using ImapBodyFetcher =
     std::function<std::optional<std::string>(const std::string& uid, const std::string& section)>;
 
-// Streams the raw (still encoded) body of part section of the message with
-// UID uid from the server into out: BODY.PEEK[section], or the message's
-// text for section "". Throws vmime exceptions.
+// Fills into with the raw (still encoded) body of part section of the message
+// with UID uid, streamed from the server (BODY.PEEK[section], or the
+// message's text for section ""): the whole body or nothing, since it throws
+// MessageError when what arrives is not the size the server announced for
+// the part. Throws vmime exceptions.
 using ImapBodyStreamer =
-    std::function<void(const std::string& uid, const std::string& section, vmime::utility::outputStream& out)>;
+    std::function<void(const std::string& uid, const std::string& section, ImapDecodeBuffer& into)>;
 
-// What the walk's batched FETCH tells about one message.
 // The keyword a deleting run stores with \Deleted on the messages it handled,
 // where the server keeps keywords: a run stopped between that STORE and its
 // UID EXPUNGE leaves them flagged, and the next run can tell them from
 // messages that someone else flagged, take them and expunge them.
 inline constexpr std::string_view kImapHandledKeyword = "$TollbookHandled";
 
+// What the walk's batched FETCH tells about one message.
 struct ImapMessageInfo {
   std::string uid;
   bool deleted = false;                                   // it carried \Deleted when read

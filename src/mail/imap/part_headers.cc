@@ -37,27 +37,6 @@ void AppendSections(const vmime::net::messagePart& part, const std::string& pref
   }
 }
 
-// The section a BODY[...] item of a FETCH answer names, spelt as asked.
-bool SectionName(const IMAPParser::section* section, std::string& name) {
-  if (section == nullptr) return false;
-  name.clear();
-  for (const unsigned int number : section->nz_numbers()) {
-    if (!name.empty()) name += '.';
-    name += std::to_string(number);
-  }
-  const auto* text = name.empty() ? section->section_text1() : section->section_text2();
-  if (text == nullptr) return !name.empty();
-  if (text->type() == IMAPParser::section_text::MIME) {
-    name += ".MIME";
-    return true;
-  }
-  if (name.empty() && text->type() == IMAPParser::section_text::HEADER_FIELDS) {
-    name = "HEADER.FIELDS";
-    return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 std::string ImapUidSetText(const std::vector<unsigned long>& uids) {
@@ -149,6 +128,8 @@ void ImapFetchSections(vmime::net::imap::IMAPConnection& connection, const std::
                                                 const std::string& text)>& store) {
   auto response = RunImapCommand(connection, "UID FETCH " + ImapUidSetText(uids) + " (UID " + items + ")",
                                  "UID FETCH");
+  std::vector<unsigned long> asked = uids;
+  std::sort(asked.begin(), asked.end());
   std::string name;
   for (const auto* data : response->continue_req_or_response_data()) {
     const auto* responseData = data->response_data();
@@ -161,10 +142,11 @@ void ImapFetchSections(vmime::net::imap::IMAPConnection& connection, const std::
         uid = std::to_string(item->unique_id()->value());
       }
     }
-    if (uid.empty()) continue;
+    // Only what was asked: a server may add answers about other messages.
+    if (uid.empty() || !std::binary_search(asked.begin(), asked.end(), std::stoul(uid))) continue;
     for (const auto* item : attributes->items()) {
       if (item->type() == IMAPParser::msg_att_item::BODY_SECTION && item->nstring() != nullptr &&
-          SectionName(item->section(), name)) {
+          ImapSectionName(item->section(), name)) {
         store(uid, name, item->nstring()->value());
       }
     }

@@ -7,40 +7,53 @@
 #include <vmime/vmime.hpp>
 
 #include "base/text.h"
+#include "mail/imap/command.h"
 #include "mail/imap/connection.h"
 #include "mail/imap/errors.h"
+#include "mail/imap/folder_names.h"
 #include "mail/imap/folder_walk.h"
 #include "mail/imap/imap.h"
 #include "mail/imap/netrc.h"
 #include "mail/imap/password_command.h"
+#include "mail/imap/response_limits.h"
 #include "mail/imap/url.h"
 
 namespace tollbook::mail {
 namespace {
+
+using vmime::net::imap::IMAPParser;
 
 struct ImapAccountState {
   ImapUrl url;
   std::shared_ptr<vmime::net::store> store;
 };
 
+std::shared_ptr<vmime::net::imap::IMAPConnection> ConnectionOf(const ImapAccountState& state) {
+  auto imapStore = std::dynamic_pointer_cast<vmime::net::imap::IMAPStore>(state.store);
+  if (!imapStore || !imapStore->getConnection()) {
+    throw ConnectionError("the connection to " + state.url.Shown() + " is closed");
+  }
+  return imapStore->getConnection();
+}
+
 class ImapFolder : public Folder {
  public:
-  ImapFolder(std::shared_ptr<ImapAccountState> account, vmime::net::folder::path path, std::string name)
-      : account_(std::move(account)), path_(std::move(path)), name_(std::move(name)) {}
+  ImapFolder(std::shared_ptr<ImapAccountState> account, std::string mailbox, std::string name)
+      : account_(std::move(account)), mailbox_(std::move(mailbox)), name_(std::move(name)) {}
   std::string Name() override { return name_; }
   std::unique_ptr<MessageCollection> Messages(bool forDeletion) override {
-    return OpenImapMessages(account_->store, path_, name_, account_->url.Shown(), forDeletion);
+    return OpenImapMessages(account_->store, mailbox_, name_, account_->url.Shown(), forDeletion);
   }
 
  private:
   std::shared_ptr<ImapAccountState> account_;
-  vmime::net::folder::path path_;
-  std::string name_;
+  std::string mailbox_;  // as the server spells it
+  std::string name_;     // as shown
 };
 
 struct FolderEntry {
-  vmime::net::folder::path path;
-  std::string name;
+  std::string mailbox;  // as the server spells it
+  std::string name;     // as shown: decoded, escaped
 };
 
 class ImapFolderCollection : public FolderCollection {
@@ -54,17 +67,13 @@ class ImapFolderCollection : public FolderCollection {
                       " (it has " + std::to_string(Count()) + ")");
     }
     const FolderEntry& entry = folders_[position - 1];
-    return std::make_unique<ImapFolder>(account_, entry.path, entry.name);
+    return std::make_unique<ImapFolder>(account_, entry.mailbox, entry.name);
   }
 
  private:
   std::shared_ptr<ImapAccountState> account_;
   std::vector<FolderEntry> folders_;
 };
-
-std::string ComponentText(const vmime::net::folder::path::component& component) {
-  return component.getConvertedText(vmime::charset(vmime::charsets::UTF_8));
-}
 
 class ImapAccount : public Account {
  public:
@@ -80,34 +89,67 @@ class ImapAccount : public Account {
   bool Remote() override { return false; }
   std::string Owner() override { return state_->url.user; }
 
+  // Every selectable folder the server lists, INBOX first. The names are
+  // read from the server's own LIST answer, byte for byte: a name that is
+  // not valid modified UTF-7 is shown as its raw bytes and still opens.
   std::unique_ptr<FolderCollection> AllFolders() override {
     std::vector<FolderEntry> others;
     try {
-      auto imapStore = std::dynamic_pointer_cast<vmime::net::imap::IMAPStore>(state_->store);
-      const char separator = imapStore->getConnection()->hierarchySeparator();
-      for (const auto& folder : state_->store->getRootFolder()->getFolders(true)) {
-        if (folder->getAttributes().getFlags() & vmime::net::folderAttributes::FLAG_NO_OPEN) continue;
-        const auto path = folder->getFullPath();
-        if (path.getSize() == 1 && EqualsIgnoreCase(ComponentText(path[0]), "INBOX")) continue;
-        std::string name;
-        for (std::size_t i = 0; i < path.getSize(); ++i) {
-          if (i > 0) name += separator;
-          name += ComponentText(path[i]);
+      auto response = RunImapCommand(*ConnectionOf(*state_), "LIST \"\" \"*\"", "LIST");
+      for (const auto* data : response->continue_req_or_response_data()) {
+        const auto* responseData = data->response_data();
+        if (responseData == nullptr || responseData->mailbox_data() == nullptr ||
+            responseData->mailbox_data()->type() != IMAPParser::mailbox_data::LIST ||
+            responseData->mailbox_data()->mailbox_list() == nullptr) {
+          continue;
         }
-        others.push_back({path, name});
+        const auto* list = responseData->mailbox_data()->mailbox_list();
+        bool selectable = list->mailbox() != nullptr;
+        if (list->mailbox_flag_list() != nullptr) {
+          for (const auto* flag : list->mailbox_flag_list()->flags()) {
+            if (flag->type() == IMAPParser::mailbox_flag::NOSELECT ||
+                EqualsIgnoreCase(flag->name(), "\\NonExistent")) {
+              selectable = false;
+            }
+          }
+        }
+        if (!selectable) continue;
+        const std::string& mailbox = list->mailbox()->name();
+        if (EqualsIgnoreCase(mailbox, "INBOX")) continue;
+        others.push_back({mailbox, ShownImapFolderName(mailbox)});
       }
     } catch (...) {
       RethrowAsMailError(ImapStage::kSession, "cannot list the folders of " + state_->url.Shown());
     }
     std::sort(others.begin(), others.end(),
               [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
-    std::vector<FolderEntry> folders{{InboxPath(), "INBOX"}};
+    std::vector<FolderEntry> folders{{"INBOX", "INBOX"}};
     folders.insert(folders.end(), others.begin(), others.end());
     return std::make_unique<ImapFolderCollection>(state_, std::move(folders));
   }
 
+  // The personal namespace's prefix (RFC 2342), as shown: "INBOX." on a
+  // server that keeps every folder under INBOX.
+  std::string FolderPrefix() override {
+    try {
+      auto connection = ConnectionOf(*state_);
+      if (!connection->hasCapability("NAMESPACE")) return {};
+      auto guard = ImapGuardOf(*connection);
+      if (!guard) return {};
+      guard->TakeNamespaceLine();
+      RunImapCommand(*connection, "NAMESPACE", "NAMESPACE");
+      if (auto line = guard->TakeNamespaceLine()) {
+        if (auto prefix = PersonalNamespacePrefix(*line)) return ShownImapFolderName(*prefix);
+      }
+      return {};
+    } catch (...) {
+      RethrowAsMailError(ImapStage::kSession,
+                         "cannot read the namespaces of " + state_->url.Shown());
+    }
+  }
+
   std::unique_ptr<Folder> Mailbox() override {
-    return std::make_unique<ImapFolder>(state_, InboxPath(), "INBOX");
+    return std::make_unique<ImapFolder>(state_, "INBOX", "INBOX");
   }
 
   std::string Location() override { return state_->url.Shown(); }
@@ -125,9 +167,6 @@ class ImapAccount : public Account {
   }
 
  private:
-  static vmime::net::folder::path InboxPath() {
-    return vmime::net::folder::path(vmime::net::folder::path::component("INBOX"));
-  }
   std::shared_ptr<ImapAccountState> state_;
 };
 

@@ -373,10 +373,6 @@ bool IsUuencoding(std::string_view encoding) {
          EqualsIgnoreCase(encoding, "x-uue");
 }
 
-bool MimeDecodeChecksFirst(std::string_view encoding) {
-  return EqualsIgnoreCase(encoding, "base64") || IsUuencoding(encoding);
-}
-
 void DecodeMimeBody(std::string_view encoding, const MimeRawBody& raw, std::ostream& out) {
   BlockOutput output(out);
   if (EqualsIgnoreCase(encoding, "base64")) {

@@ -38,10 +38,6 @@ std::string MimeTransferEncoding(const vmime::header& header);
 // Whether the encoding is a uuencode one: x-uuencode, uuencode, x-uue.
 bool IsUuencoding(std::string_view encoding);
 
-// Whether DecodeMimeBody() reads the raw body twice (a check, then the
-// decoding) for this encoding; otherwise it reads it once, as it streams.
-bool MimeDecodeChecksFirst(std::string_view encoding);
-
 // Writes raw bytes of the body to the stream given; called once per pass.
 using MimeRawBody = std::function<void(vmime::utility::outputStream& out)>;
 

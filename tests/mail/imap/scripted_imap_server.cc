@@ -1,0 +1,415 @@
+#include "mail/imap/scripted_imap_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <stdexcept>
+
+namespace tollbook::testing {
+namespace {
+
+constexpr char kBoundary[] = "scripted-boundary";
+constexpr char kTextBody[] = "Accounting attached.";
+
+std::string Base64(const std::string& data) {
+  static constexpr char kTable[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  std::size_t column = 0;
+  for (std::size_t i = 0; i < data.size(); i += 3) {
+    const unsigned b0 = static_cast<unsigned char>(data[i]);
+    const unsigned b1 = i + 1 < data.size() ? static_cast<unsigned char>(data[i + 1]) : 0;
+    const unsigned b2 = i + 2 < data.size() ? static_cast<unsigned char>(data[i + 2]) : 0;
+    out += kTable[b0 >> 2];
+    out += kTable[((b0 & 3) << 4) | (b1 >> 4)];
+    out += i + 1 < data.size() ? kTable[((b1 & 15) << 2) | (b2 >> 6)] : '=';
+    out += i + 2 < data.size() ? kTable[b2 & 63] : '=';
+    column += 4;
+    if (column == 76 && i + 3 < data.size()) {
+      out += "\r\n";
+      column = 0;
+    }
+  }
+  return out;
+}
+
+std::string TopFields() {
+  return std::string("Content-Type: multipart/mixed; boundary=\"") + kBoundary + "\"\r\n";
+}
+std::string TextHeader() { return "Content-Type: text/plain; charset=us-ascii\r\n"; }
+std::string AcctHeader() {
+  return "Content-Type: application/octet-stream; name=\"acct\"\r\n"
+         "Content-Disposition: attachment; filename=\"acct\"\r\n"
+         "Content-Transfer-Encoding: base64\r\n";
+}
+
+std::string Literal(const std::string& text) {
+  return "{" + std::to_string(text.size()) + "}\r\n" + text;
+}
+
+std::string Upper(std::string text) {
+  for (auto& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The UIDs of a set such as "1:3,7".
+std::set<unsigned> ParseSet(const std::string& text) {
+  std::set<unsigned> uids;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t end = text.find(',', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string item = text.substr(at, end - at);
+    const auto colon = item.find(':');
+    const unsigned from = static_cast<unsigned>(std::stoul(item.substr(0, colon)));
+    const unsigned to = colon == std::string::npos
+                            ? from
+                            : static_cast<unsigned>(std::stoul(item.substr(colon + 1)));
+    for (unsigned u = std::min(from, to);
+         u <= std::max(from, to) && u - std::min(from, to) < 100000; ++u) {
+      uids.insert(u);
+    }
+    at = end + 1;
+  }
+  return uids;
+}
+
+}  // namespace
+
+std::string ScriptedMessage::Raw() const {
+  return "From: GroupWise Gateway <gwia@gw1.example.net>\r\n"
+         "To: accounting@example.net\r\n"
+         "Subject: Gateway accounting #" +
+         std::to_string(uid) +
+         "\r\n"
+         "Date: Mon, 30 Nov 2026 10:00:00 +0000\r\n"
+         "Message-ID: <scripted." +
+         std::to_string(uid) +
+         "@tollbook.example>\r\n"
+         "MIME-Version: 1.0\r\n" +
+         TopFields() + "\r\n--" + kBoundary + "\r\n" + TextHeader() + "\r\n" + kTextBody +
+         "\r\n--" + kBoundary + "\r\n" + AcctHeader() + "\r\n" + Base64(accounting) + "\r\n--" +
+         kBoundary + "--\r\n";
+}
+
+struct ScriptedImapServer::Connection {
+  int fd;
+  std::atomic<bool>& stop;
+  std::string pending;
+  bool closed = false;
+
+  // Reads until the buffer holds n bytes; false when the client left or the
+  // server stops.
+  bool Fill(std::size_t n) {
+    while (pending.size() < n) {
+      if (stop) return false;
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 100) <= 0) continue;
+      char buffer[65536];
+      const ssize_t got = ::read(fd, buffer, sizeof buffer);
+      if (got <= 0) return false;
+      pending.append(buffer, static_cast<std::size_t>(got));
+    }
+    return true;
+  }
+  // One command line, its literals included (the "+" sent for synchronising ones).
+  bool ReadCommand(std::string& line) {
+    line.clear();
+    for (;;) {
+      std::size_t end;
+      while ((end = pending.find("\r\n")) == std::string::npos) {
+        if (!Fill(pending.size() + 1)) return false;
+      }
+      std::string part = pending.substr(0, end);
+      pending.erase(0, end + 2);
+      line += part;
+      if (part.empty() || part.back() != '}') return true;
+      const auto open = part.rfind('{');
+      if (open == std::string::npos) return true;
+      std::string count = part.substr(open + 1, part.size() - open - 2);
+      const bool plus = !count.empty() && count.back() == '+';
+      if (plus) count.pop_back();
+      const std::size_t n = std::stoul(count);
+      if (!plus) Send("+ go on\r\n");
+      if (!Fill(n)) return false;
+      line += "\r\n" + pending.substr(0, n);
+      pending.erase(0, n);
+    }
+  }
+  void Send(const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+      const ssize_t n = ::send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
+      if (n <= 0) {
+        closed = true;
+        return;
+      }
+      done += static_cast<std::size_t>(n);
+    }
+  }
+  // Waits, silent, until the client leaves or the server stops.
+  void Stall() {
+    while (Fill(pending.size() + 1)) pending.clear();
+    closed = true;
+  }
+};
+
+ScriptedImapServer::ScriptedImapServer(std::vector<ScriptedMessage> messages, ImapFault fault)
+    : messages_(std::move(messages)), fault_(fault) {
+  listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (listener_ < 0) throw std::runtime_error("socket failed");
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  socklen_t length = sizeof address;
+  if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listener_, 4) != 0 ||
+      ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    ::close(listener_);
+    throw std::runtime_error("cannot listen on the loopback interface");
+  }
+  port_ = ntohs(address.sin_port);
+  thread_ = std::thread([this] { Serve(); });
+}
+
+ScriptedImapServer::~ScriptedImapServer() {
+  stop_ = true;
+  thread_.join();
+  ::close(listener_);
+}
+
+std::set<unsigned> ScriptedImapServer::Expunged() {
+  std::lock_guard lock(mutex_);
+  return expunged_;
+}
+
+std::vector<std::string> ScriptedImapServer::Opened() {
+  std::lock_guard lock(mutex_);
+  return opened_;
+}
+
+void ScriptedImapServer::Serve() {
+  while (!stop_) {
+    pollfd p{listener_, POLLIN, 0};
+    if (::poll(&p, 1, 100) <= 0) continue;
+    const int fd = ::accept(listener_, nullptr, nullptr);
+    if (fd < 0) continue;
+    Handle(fd);
+    ::close(fd);
+  }
+}
+
+void ScriptedImapServer::Handle(int fd) {
+  Connection c{fd, stop_, {}, false};
+  const bool cyrus = fault_ == ImapFault::kCyrusNamespace;
+  const std::string folder = cyrus ? "INBOX.Accounting" : "Accounting";
+  const std::string separator = cyrus ? "." : "/";
+  // Without LITERAL+ where names must be sent as literals: the client waits for "+".
+  std::string capabilities =
+      fault_ == ImapFault::kOddFolderNames ? "IMAP4rev1" : "IMAP4rev1 LITERAL+";
+  if (fault_ != ImapFault::kNoUidplus) capabilities += " UIDPLUS";
+  if (cyrus) capabilities += " NAMESPACE";
+  if (fault_ == ImapFault::kStalledGreeting) return c.Stall();
+  c.Send("* OK [CAPABILITY " + capabilities + "] scripted server ready\r\n");
+
+  std::set<unsigned> deleted;
+  bool inFolder = false;
+  bool shortSent = false;
+  std::string line;
+  while (!c.closed && c.ReadCommand(line)) {
+    const auto space = line.find(' ');
+    const std::string tag = line.substr(0, space);
+    std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
+    std::string verb = Upper(rest.substr(0, rest.find(' ')));
+    rest = rest.find(' ') == std::string::npos ? "" : rest.substr(rest.find(' ') + 1);
+    if (verb == "UID") {
+      verb += " " + Upper(rest.substr(0, rest.find(' ')));
+      rest = rest.substr(rest.find(' ') + 1);
+    }
+    if (verb == "CAPABILITY") {
+      c.Send("* CAPABILITY " + capabilities + "\r\n" + tag + " OK done\r\n");
+    } else if (verb == "STARTTLS") {
+      c.Send(tag + " NO no TLS here\r\n");
+    } else if (verb == "LOGIN") {
+      if (rest.find(std::string(kScriptedPassword)) != std::string::npos) {
+        c.Send(tag + " OK [CAPABILITY " + capabilities + "] logged in\r\n");
+      } else {
+        c.Send(tag + " NO [AUTHENTICATIONFAILED] wrong\r\n");
+      }
+    } else if (verb == "LIST") {
+      if (rest.find("\"*\"") == std::string::npos && rest.find('*') == std::string::npos) {
+        c.Send("* LIST (\\Noselect) \"" + separator + "\" \"\"\r\n" + tag + " OK done\r\n");
+        continue;
+      }
+      std::string list = "* LIST (\\HasChildren) \"" + separator + "\" INBOX\r\n";
+      list += "* LIST (\\HasNoChildren) \"" + separator + "\" \"" + folder + "\"\r\n";
+      if (fault_ == ImapFault::kOddFolderNames) {
+        list += "* LIST () \"/\" " + Literal("Two\r\nLines") + "\r\n";
+        list += "* LIST () \"/\" \"Caf\xE9\"\r\n";
+        list += "* LIST () \"/\" Bare\xFF\r\n";
+        list += "* LIST () \"/\" \"Broken&Jjo\"\r\n";
+        list += "* LIST () \"/\" \"Sm&AOU-rg\"\r\n";
+      }
+      c.Send(list + tag + " OK done\r\n");
+    } else if (verb == "NAMESPACE") {
+      c.Send("* NAMESPACE ((\"" + std::string(cyrus ? "INBOX." : "") + "\" \"" + separator +
+             "\")) NIL NIL\r\n" + tag + " OK done\r\n");
+    } else if (verb == "EXAMINE" || verb == "SELECT") {
+      std::string name = rest;
+      if (name.size() >= 2 && name.front() == '"') {
+        name = name.substr(1, name.size() - 2);
+      } else if (!name.empty() && name.front() == '{') {
+        name = name.substr(name.find("\r\n") + 2);
+      }
+      {
+        std::lock_guard lock(mutex_);
+        opened_.push_back(name);
+      }
+      inFolder = name == folder;
+      std::size_t exists = 0;
+      if (inFolder) {
+        for (const auto& m : messages_) exists += Expunged().count(m.uid) == 0 ? 1 : 0;
+      }
+      const int validity = verb == "SELECT" && fault_ == ImapFault::kUidValidityChange ? 8 : 7;
+      c.Send("* " + std::to_string(exists) + " EXISTS\r\n* OK [UIDVALIDITY " +
+             std::to_string(validity) +
+             "] ok\r\n* OK [PERMANENTFLAGS (\\Deleted \\Seen \\*)] ok\r\n" + tag + " OK [" +
+             (verb == "SELECT" ? "READ-WRITE" : "READ-ONLY") + "] done\r\n");
+    } else if (verb == "UID SEARCH") {
+      std::string answer = "* SEARCH";
+      if (inFolder) {
+        for (const auto& m : messages_) {
+          if (Expunged().count(m.uid) == 0) answer += " " + std::to_string(m.uid);
+        }
+      }
+      c.Send(answer + "\r\n" + tag + " OK done\r\n");
+    } else if (verb == "UID FETCH") {
+      const std::set<unsigned> uids = ParseSet(rest.substr(0, rest.find(' ')));
+      const std::string items = Upper(rest.substr(rest.find(' ') + 1));
+      const bool structure = items.find("BODYSTRUCTURE") != std::string::npos;
+      std::string answer;
+      bool first = true;
+      for (std::size_t seq = 0; seq < messages_.size() && !c.closed; ++seq) {
+        const ScriptedMessage& m = messages_[seq];
+        if (!inFolder || uids.count(m.uid) == 0 || Expunged().count(m.uid) != 0) continue;
+        const std::string acct = Base64(m.accounting);
+        std::string response =
+            "* " + std::to_string(seq + 1) + " FETCH (UID " + std::to_string(m.uid);
+        if (items.find("FLAGS") != std::string::npos) {
+          response += deleted.count(m.uid) != 0 ? " FLAGS (\\Deleted)" : " FLAGS ()";
+        }
+        if (structure) {
+          std::string bodystructure =
+              "((\"text\" \"plain\" (\"charset\" \"us-ascii\") NIL NIL \"7bit\" " +
+              std::to_string(sizeof kTextBody - 1) +
+              " 1 NIL NIL NIL NIL)(\"application\" \"octet-stream\" (\"name\" \"acct\") NIL NIL "
+              "\"base64\" " +
+              std::to_string(acct.size()) +
+              " NIL (\"attachment\" (\"filename\" \"acct\")) NIL NIL) \"mixed\" (\"boundary\" \"" +
+              kBoundary + "\") NIL NIL NIL)";
+          if (m.uid == 2 && fault_ == ImapFault::kDeepStructure) {
+            bodystructure = std::string(10000, '(') +
+                            "\"text\" \"plain\" NIL NIL NIL \"7bit\" 1 1" + std::string(10000, ')');
+          }
+          if (m.uid == 2 && fault_ == ImapFault::kMalformedStructure) {
+            bodystructure = "((\"text\" \"plain\" (\"charset\" NIL \"7bit\" x 1) \"mixed\"";
+          }
+          response += " BODYSTRUCTURE " + bodystructure;
+        }
+        // Each BODY.PEEK[...] item asked, answered in the order asked.
+        for (std::size_t at = items.find("BODY.PEEK["); at != std::string::npos;
+             at = items.find("BODY.PEEK[", at + 1)) {
+          const std::size_t close = items.find(']', at);
+          const std::string section = items.substr(at + 10, close - at - 10);
+          std::string value;
+          if (section.starts_with("HEADER.FIELDS")) {
+            value = TopFields() + "\r\n";
+          } else if (section == "1.MIME") {
+            value = TextHeader() + "\r\n";
+          } else if (section == "2.MIME") {
+            value = AcctHeader() + "\r\n";
+          } else if (section == "1") {
+            value = kTextBody;
+          } else if (section == "2") {
+            value = acct;
+            if (m.uid == 2 && (fault_ == ImapFault::kShortBody ||
+                               (fault_ == ImapFault::kShortBodyOnce && !shortSent))) {
+              value = Base64(m.accounting.substr(0, m.accounting.size() / 2));
+              shortSent = true;
+            }
+          }
+          response += " BODY[" + section + "] ";
+          if (section == "2" && m.uid == 2 && fault_ == ImapFault::kHugeLiteral) {
+            response += "{" + std::to_string((1ull << 32) + value.substr(0, 40).size()) + "}\r\n" +
+                        value.substr(0, 40);
+            continue;
+          }
+          if (section == "2" && m.uid == 3 && fault_ == ImapFault::kCutLiteral) {
+            c.Send(answer + response + "{" + std::to_string(value.size()) + "}\r\n" +
+                   value.substr(0, value.size() / 2));
+            c.closed = true;
+            return;
+          }
+          response += Literal(value);
+          if (section == "2" && fault_ == ImapFault::kUnsolicitedBody) {
+            const std::string junk = Base64("not,an,accounting,line\r\n");
+            // One before, its UID first; one after, its UID last.
+            answer += "* 99 FETCH (UID 99 BODY[2] " + Literal(junk) + ")\r\n";
+            response += ")\r\n* 98 FETCH (BODY[2] " + Literal(junk) + " UID 98";
+          }
+        }
+        answer += response + ")\r\n";
+        if (structure && first &&
+            (fault_ == ImapFault::kDropMidFetch || fault_ == ImapFault::kStallMidFetch)) {
+          c.Send(answer);
+          if (fault_ == ImapFault::kStallMidFetch) c.Stall();
+          c.closed = true;
+          return;
+        }
+        first = false;
+      }
+      if (structure && fault_ == ImapFault::kUnsolicitedBody) {
+        // A flag change of a message asked for, and a message not asked for.
+        answer = "* 1 FETCH (UID 1 FLAGS (\\Seen))\r\n" + answer +
+                 "* 99 FETCH (UID 99 FLAGS () BODYSTRUCTURE ((\"text\" \"plain\" NIL NIL NIL "
+                 "\"7bit\" 4 1)"
+                 "(\"application\" \"octet-stream\" (\"name\" \"acct\") NIL NIL \"base64\" 40) "
+                 "\"mixed\"))\r\n";
+      }
+      c.Send(answer + tag + " OK done\r\n");
+    } else if (verb == "UID STORE") {
+      if (fault_ == ImapFault::kNoStore) {
+        c.Send(tag + " NO store refused\r\n");
+        continue;
+      }
+      for (const unsigned uid : ParseSet(rest.substr(0, rest.find(' ')))) deleted.insert(uid);
+      c.Send(tag + " OK done\r\n");
+    } else if (verb == "UID EXPUNGE") {
+      if (fault_ == ImapFault::kNoExpunge) {
+        c.Send(tag + " NO expunge refused\r\n");
+        continue;
+      }
+      std::string answer;
+      for (const unsigned uid : ParseSet(rest)) {
+        if (deleted.count(uid) == 0) continue;
+        std::lock_guard lock(mutex_);
+        expunged_.insert(uid);
+      }
+      c.Send(answer + tag + " OK done\r\n");
+    } else if (verb == "LOGOUT") {
+      c.Send("* BYE bye\r\n" + tag + " OK done\r\n");
+      return;
+    } else {
+      c.Send(tag + " OK done\r\n");
+    }
+  }
+}
+
+}  // namespace tollbook::testing

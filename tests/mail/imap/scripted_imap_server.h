@@ -1,0 +1,75 @@
+// A small IMAP server on the loopback interface that serves one folder of
+// accounting messages and misbehaves in one chosen way: for the cases a real
+// server cannot be made to produce. Plain IMAP (no STARTTLS), one connection
+// at a time, user "acct" with password kScriptedPassword.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tollbook::testing {
+
+inline constexpr std::string_view kScriptedPassword = "s3cr3t-Pw";
+
+enum class ImapFault {
+  kNone,
+  kDeepStructure,       // UID 2's BODYSTRUCTURE nests 10,000 parentheses deep
+  kMalformedStructure,  // UID 2's BODYSTRUCTURE does not parse
+  kShortBody,           // BODY[2] of UID 2 is valid base64 of half the part
+  kShortBodyOnce,       // the same, the first time only
+  kUnsolicitedBody,     // answers about other messages: bodies of UIDs 99 (before) and 98
+                        // (after) with each body, a flag change and UID 99 with the structures
+  kHugeLiteral,         // BODY[2] of UID 2 announces 2^32 + 40 bytes and sends 40
+  kCutLiteral,          // the connection ends inside the body literal of UID 3
+  kDropMidFetch,        // the connection ends after the first message of the FETCH
+  kStallMidFetch,       // the server falls silent after the first message of the FETCH
+  kNoStore,             // UID STORE answered NO
+  kNoExpunge,           // UID EXPUNGE answered NO
+  kNoUidplus,           // no UIDPLUS capability
+  kStalledGreeting,     // no greeting at all
+  kUidValidityChange,   // SELECT gives another UIDVALIDITY than EXAMINE
+  kOddFolderNames,      // names with CR LF (literal), raw 8-bit (quoted and bare), broken modified
+                        // UTF-7
+  kCyrusNamespace,      // the folder is INBOX.Accounting, personal namespace "INBOX."
+};
+
+struct ScriptedMessage {
+  unsigned uid = 0;
+  std::string accounting;  // the attachment's content, CR LF lines
+  // The whole message as a mail file holds it.
+  std::string Raw() const;
+};
+
+class ScriptedImapServer {
+ public:
+  ScriptedImapServer(std::vector<ScriptedMessage> messages, ImapFault fault);
+  ~ScriptedImapServer();
+  ScriptedImapServer(const ScriptedImapServer&) = delete;
+  ScriptedImapServer& operator=(const ScriptedImapServer&) = delete;
+
+  int Port() const { return port_; }
+  // The UIDs removed by UID EXPUNGE, and the raw mailbox names opened.
+  std::set<unsigned> Expunged();
+  std::vector<std::string> Opened();
+
+ private:
+  struct Connection;
+  void Serve();
+  void Handle(int fd);
+
+  std::vector<ScriptedMessage> messages_;
+  ImapFault fault_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::set<unsigned> expunged_;
+  std::vector<std::string> opened_;
+  std::thread thread_;
+};
+
+}  // namespace tollbook::testing

@@ -71,7 +71,7 @@ int Main(int argc, char** argv) {
   // Start-up: the error route covers the session and the log-in.
   OpenedAccount opened;
   try {
-    opened = OpenAccount(options.mailbox.value_or(""));
+    opened = OpenAccount(options.mailbox.value_or(""), options.ledger);
   } catch (const std::exception& e) {
     std::printf("%s\n", kStartUpFailureText.data());
     std::fflush(stdout);
@@ -90,6 +90,10 @@ int Main(int argc, char** argv) {
     for (const auto& name : folders) std::printf("%s\n", name.c_str());
     return kCompleted;
   }
+  if (opened.mailboxIsLedger && options.deleteMessages) {
+    return UsageFailure("--delete: the mailbox " + opened.mailbox +
+                        " is a ledger, which is read-only; run without --delete");
+  }
 
   int folderPosition = 0;
   if (options.folder) {
@@ -105,8 +109,10 @@ int Main(int argc, char** argv) {
   RunState state;
   TerminalFrontEnd frontEnd(SettingsFrom(options, folderPosition), stdout, stderr,
                             ::isatty(STDERR_FILENO) == 1);
-  return RunProcessing(state, *opened.account, frontEnd) == RunOutcome::kCompleted ? kCompleted
-                                                                                    : kRunFailed;
+  const auto recorder = opened.CreateRecorder();
+  return RunProcessing(state, *opened.account, frontEnd, nullptr, recorder.get()) == RunOutcome::kCompleted
+             ? kCompleted
+             : kRunFailed;
 }
 
 }  // namespace

@@ -16,6 +16,7 @@ constexpr ValueOption kValueOptions[] = {
     {"--output", &CliOptions::outputFolder},
     {"--full-file", &CliOptions::fullFile},
     {"--summary-file", &CliOptions::summaryFile},
+    {"--ledger", &CliOptions::ledger},
 };
 
 struct FlagOption {
@@ -34,12 +35,18 @@ constexpr FlagOption kFlagOptions[] = {
 
 CliOptions ParseCliOptions(int argc, const char* const* argv) {
   CliOptions options;
+  bool noLedger = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     const auto equals = arg.find('=');
     const std::string_view name = arg.starts_with("--") ? arg.substr(0, equals) : arg;
 
     bool known = false;
+    if (name == "--no-ledger") {
+      if (name != arg) throw UsageError("--no-ledger takes no value");
+      noLedger = true;
+      continue;
+    }
     for (const auto& flag : kFlagOptions) {
       if (name != flag.name) continue;
       if (name != arg) throw UsageError(std::string(name) + " takes no value");
@@ -64,6 +71,10 @@ CliOptions ParseCliOptions(int argc, const char* const* argv) {
     if (arg.starts_with("-")) throw UsageError("unknown option " + std::string(name));
     throw UsageError("unexpected argument " + std::string(arg) +
                      " (the mailbox is given with --mailbox)");
+  }
+  if (noLedger) {
+    if (options.ledger) throw UsageError("--ledger and --no-ledger exclude each other; give one");
+    options.ledger = "off";
   }
   return options;
 }

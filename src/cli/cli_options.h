@@ -11,13 +11,15 @@ namespace tollbook::cli {
 inline constexpr std::string_view kUsage =
     "Usage: tollbook-cli [--mailbox URL] [--folder NAME] [--output DIR]\n"
     "                    [--full-file PATH] [--summary-file PATH]\n"
-    "                    [--delete] [--cleanup] [--summary] [--list-folders] [--help] [--version]\n"
+    "                    [--delete] [--cleanup] [--summary] [--ledger PATH | --no-ledger]\n"
+    "                    [--list-folders] [--help] [--version]\n"
     "\n"
     "Collects the gateway accounting files of one mail folder into fullacct.csv and,\n"
     "with --summary, writes summary.csv: the same run as the window's GO button.\n"
     "\n"
     "  --mailbox URL        maildir:PATH or a Maildir directory (imap:// and imaps://\n"
-    "                       where the build has them). Default: $TOLLBOOK_MAILBOX,\n"
+    "                       where the build has them), or ledger: / ledger:PATH to\n"
+    "                       collect again from a ledger. Default: $TOLLBOOK_MAILBOX,\n"
     "                       else $MAILDIR, else ~/Maildir.\n"
     "  --folder NAME        the folder to walk (ASCII case ignored). Default: the mailbox.\n"
     "  --output DIR         the output folder for the scratch files \"acct N\".\n"
@@ -27,6 +29,11 @@ inline constexpr std::string_view kUsage =
     "  --delete             delete each message once its accounting file is merged.\n"
     "  --cleanup            delete each scratch file once it is merged.\n"
     "  --summary            write the summary file.\n"
+    "  --ledger PATH        keep every collected accounting file in the ledger PATH.\n"
+    "                       Default: $TOLLBOOK_LEDGER, else\n"
+    "                       $XDG_DATA_HOME/tollbook/ledger.sqlite, else\n"
+    "                       ~/.local/share/tollbook/ledger.sqlite.\n"
+    "  --no-ledger          keep no ledger for this run (as TOLLBOOK_LEDGER=off).\n"
     "  --list-folders       print the folder list, one name a line, and stop.\n"
     "  --help, --version    print this text or the version, and stop.\n"
     "\n"
@@ -39,6 +46,7 @@ struct CliOptions {
   std::optional<std::string> outputFolder;
   std::optional<std::string> fullFile;
   std::optional<std::string> summaryFile;
+  std::optional<std::string> ledger;  // a path, or "off" for --no-ledger
   bool deleteMessages = false;
   bool cleanup = false;
   bool summary = false;
@@ -55,7 +63,8 @@ class UsageError : public std::runtime_error {
 };
 
 // Parses argv[1] to argv[argc-1]. Options with a value take it as the next
-// argument or after "=" ("--output=DIR"). Throws UsageError.
+// argument or after "=" ("--output=DIR"). --no-ledger sets ledger to "off";
+// it and --ledger exclude each other. Throws UsageError.
 CliOptions ParseCliOptions(int argc, const char* const* argv);
 
 }  // namespace tollbook::cli

@@ -148,10 +148,10 @@ class ImapAttachments : public AttachmentCollection {
 
 class ImapMessage : public Message {
  public:
-  ImapMessage(std::string uid, std::string where, ImapFirstFinder findFirst,
+  ImapMessage(std::string uid, std::string where, MessageIdentity identity, ImapFirstFinder findFirst,
               std::function<void(const std::string&)> markDeleted, std::shared_ptr<ImapDecodeBuffer> buffer,
               ImapBodyFetcher prefetchedBody, ImapBodyStreamer streamBody)
-      : uid_(std::move(uid)), findFirst_(std::move(findFirst)), markDeleted_(std::move(markDeleted)),
+      : uid_(std::move(uid)), identity_(std::move(identity)), findFirst_(std::move(findFirst)), markDeleted_(std::move(markDeleted)),
         buffer_(std::move(buffer)), prefetchedBody_(std::move(prefetchedBody)),
         streamBody_(std::move(streamBody)) {
     describe_ = "UID " + uid_ + " in " + where;
@@ -174,9 +174,11 @@ class ImapMessage : public Message {
 
   void Delete() override { markDeleted_(uid_); }
   std::string Describe() override { return describe_; }
+  MessageIdentity Identity() override { return identity_; }
 
  private:
   std::string uid_;
+  MessageIdentity identity_;
   ImapFirstFinder findFirst_;
   std::function<void(const std::string&)> markDeleted_;
   std::shared_ptr<ImapDecodeBuffer> buffer_;
@@ -205,11 +207,17 @@ const std::vector<std::string>& ImapTopLevelFields() {
   return fields;
 }
 
-std::unique_ptr<Message> MakeImapMessage(std::string uid, std::string where, ImapFirstFinder findFirst,
+const std::vector<std::string>& ImapIdentityFields() {
+  static const std::vector<std::string> fields = {vmime::fields::MESSAGE_ID, vmime::fields::DATE};
+  return fields;
+}
+
+std::unique_ptr<Message> MakeImapMessage(std::string uid, std::string where, MessageIdentity identity,
+                                         ImapFirstFinder findFirst,
                                          std::function<void(const std::string& uid)> markDeleted,
                                          std::shared_ptr<ImapDecodeBuffer> decodeBuffer,
                                          ImapBodyFetcher prefetchedBody, ImapBodyStreamer streamBody) {
-  return std::make_unique<ImapMessage>(std::move(uid), std::move(where), std::move(findFirst),
+  return std::make_unique<ImapMessage>(std::move(uid), std::move(where), std::move(identity), std::move(findFirst),
                                        std::move(markDeleted), std::move(decodeBuffer), std::move(prefetchedBody),
                                        std::move(streamBody));
 }

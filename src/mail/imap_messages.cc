@@ -13,6 +13,7 @@
 #include <vmime/vmime.hpp>
 
 #include "accounting/text.h"
+#include "mail/header_fields.h"
 #include "mail/imap_command.h"
 #include "mail/imap_errors.h"
 #include "mail/imap_message.h"
@@ -119,7 +120,7 @@ class ImapMessageCollection : public MessageCollection {
  public:
   ImapMessageCollection(std::shared_ptr<vmime::net::store> store, vmime::net::folder::path path,
                         std::string name, std::string server, bool forDeletion)
-      : store_(std::move(store)), path_(std::move(path)), where_(name + " on " + server),
+      : store_(std::move(store)), path_(std::move(path)), folderName_(name), where_(name + " on " + server),
         headers_([this] { return StoreConnection(); }, where_) {
     try {
       if (forDeletion) {
@@ -159,8 +160,11 @@ class ImapMessageCollection : public MessageCollection {
     }
     const std::size_t index = position_++;
     const auto& message = chunk_[index];
+    const std::string fields = message.topLevelFields.value_or("");
+    MessageIdentity identity{"imap " + folderName_ + " " + std::to_string(uidValidity_) + " " + message.uid,
+                             HeaderFieldValue(fields, "Message-ID"), HeaderFieldValue(fields, "Date")};
     return MakeImapMessage(
-        message.uid, where_, [this, index, uid = message.uid] { return FirstOf(index, uid); },
+        message.uid, where_, std::move(identity), [this, index, uid = message.uid] { return FirstOf(index, uid); },
         [this, deletedByOthers = message.deleted && !message.flaggedByTollbook](const std::string& uid) {
           if (!deletedByOthers) pending_.push_back(std::stoul(uid));
         },
@@ -294,6 +298,7 @@ class ImapMessageCollection : public MessageCollection {
     try {
       std::string fields;
       for (const auto& field : ImapTopLevelFields()) fields += (fields.empty() ? "" : " ") + field;
+      for (const auto& field : ImapIdentityFields()) fields += " " + field;
       chunk_ = MessagesOf(*RunImapCommand(*StoreConnection(),
                                           "UID FETCH " + std::to_string(uids_[nextUid_]) + ":" +
                                               std::to_string(uids_[last]) +
@@ -314,6 +319,7 @@ class ImapMessageCollection : public MessageCollection {
 
   std::shared_ptr<vmime::net::store> store_;
   vmime::net::folder::path path_;
+  std::string folderName_;
   std::string where_;
   std::string mailbox_;  // the folder's name as a quoted IMAP string
   unsigned long uidValidity_ = 0;

@@ -65,6 +65,17 @@ class AttachmentCollection {
   virtual std::unique_ptr<Attachment> Item(int index) = 0;
 };
 
+// Where a message comes from, as far as the store can say it for good: the
+// ledger recognises a file seen again by it.
+struct MessageIdentity {
+  // The store's own stable name of the message: "maildir UNIQUE" (the file
+  // name without its ":2,..." flags), "imap FOLDER UIDVALIDITY UID",
+  // "memory ID".
+  std::string store;
+  std::string messageId;  // the Message-ID field's value, trimmed; empty when none
+  std::string date;       // the Date field's value as written; empty when none
+};
+
 class Message {
  public:
   virtual ~Message() = default;
@@ -77,6 +88,9 @@ class Message {
   virtual void Delete() = 0;
   // A short description for error messages, e.g. a file name or "UID 42".
   virtual std::string Describe() = 0;
+  // The message's identity. Reads the message's header where needed; throws
+  // MailError.
+  virtual MessageIdentity Identity() = 0;
 };
 
 // The messages of one folder, walked once from first to last.

@@ -77,10 +77,13 @@ class FrontEndGuard {
 
 class Run {
  public:
-  Run(RunState& state, mail::Account& account, RunFrontEnd& frontEnd)
-      : state_(state), account_(account), frontEnd_(frontEnd), pointer_(frontEnd) {}
+  Run(RunState& state, mail::Account& account, RunFrontEnd& frontEnd, ledger::CollectionRecorder* recorder)
+      : state_(state), account_(account), frontEnd_(frontEnd), recorder_(recorder), pointer_(frontEnd) {}
 
   void Execute();
+  // Records in the ledger, where one is open, that the run failed; a failure
+  // to do so is added to failure.
+  void RecordFailure(std::string& failure);
   RunCounts counts;
   std::string step;  // what the run is doing, for a failure's message
 
@@ -92,12 +95,37 @@ class Run {
   RunState& state_;
   mail::Account& account_;
   RunFrontEnd& frontEnd_;
+  ledger::CollectionRecorder* recorder_;  // null: no ledger is kept
   FrontEndGuard pointer_;
   RunSettings settings_;
   std::optional<OutputFile> full_;
   int pendingDeletions_ = 0;
   bool fullDirectorySynced_ = false;
+  bool ledgerRunBegun_ = false;
 };
+
+// The run's choices as the ledger keeps them: "delete cleanup summary", or
+// the words of those chosen.
+std::string RunOptionsText(const RunSettings& settings) {
+  std::string text;
+  for (const auto& [chosen, word] : {std::pair{settings.deleteMessages, "delete"},
+                                     std::pair{settings.cleanupTempFiles, "cleanup"},
+                                     std::pair{settings.generateSummary, "summary"}}) {
+    if (!chosen) continue;
+    if (!text.empty()) text += ' ';
+    text += word;
+  }
+  return text;
+}
+
+void Run::RecordFailure(std::string& failure) {
+  if (recorder_ == nullptr || !ledgerRunBegun_) return;
+  try {
+    recorder_->EndRun(false, counts.messages, counts.accountingFiles);
+  } catch (const std::exception& e) {
+    failure += std::string("; recording the failure in the ledger: ") + e.what();
+  }
+}
 
 void Run::Execute() {
   ResetRunState(state_);
@@ -112,12 +140,21 @@ void Run::Execute() {
     throw Failure("the summary file and the full accounting file are the same file (" +
                   state_.SummaryPath + "); choose two different paths");
   }
+  if (recorder_ != nullptr) {
+    step = "opening the ledger";
+    recorder_->Open();
+  }
   step = "opening the full accounting file";
   full_.emplace(settings_.fullAccountingPath);
 
   step = "opening the folder";
   const int k = settings_.folderIndex;
   auto folder = k > 1 ? folderList->Item(k) : account_.Mailbox();
+  if (recorder_ != nullptr) {
+    step = "recording the run in the ledger";
+    recorder_->BeginRun(folder->Name(), RunOptionsText(settings_));
+    ledgerRunBegun_ = true;
+  }
   step = "opening the folder " + folder->Name();
   auto messages = folder->Messages(settings_.deleteMessages);
   Walk(*messages);
@@ -133,7 +170,12 @@ void Run::Execute() {
 
   if (counts.accountingFiles > 0) {
     if (settings_.generateSummary) WriteSummary();
-  } else {
+  }
+  if (recorder_ != nullptr) {
+    step = "recording the end of the run in the ledger";
+    recorder_->EndRun(true, counts.messages, counts.accountingFiles);
+  }
+  if (counts.accountingFiles == 0) {
     frontEnd_.ShowMessageBox({"No Files to process in this folder.", MessageIcon::kNone, ""});
   }
   pointer_.Restore();
@@ -165,6 +207,10 @@ void Run::Walk(mail::MessageCollection& messages) {
     step += ", accounting file " + std::to_string(count);
     attachment->Save(state_.AccountingFilePath);
     FaultPoint("save");
+    if (recorder_ != nullptr) {
+      recorder_->RecordFile(message->Identity(), state_.AccountingFilePath);
+      FaultPoint("ledger");
+    }
     MergeAccountingFile(state_, full_->Stream(), settings_.generateSummary);
     full_->CheckWrites();
     FaultPoint("merge");
@@ -184,8 +230,9 @@ void Run::Walk(mail::MessageCollection& messages) {
   }
 }
 
-// Makes the merged lines (and the kept scratch files) durable, then lets the
-// store remove the marked messages.
+// Makes the merged lines (and the kept scratch files) and the ledger's
+// records of their files durable, then lets the store remove the marked
+// messages.
 void Run::CommitDeletions(mail::MessageCollection& messages) {
   step = "syncing " + full_->Path() + " before deleting messages";
   full_->Sync();
@@ -195,6 +242,11 @@ void Run::CommitDeletions(mail::MessageCollection& messages) {
     fullDirectorySynced_ = true;
   }
   if (!settings_.cleanupTempFiles) SyncFileSystemOf(settings_.outputFolder);
+  if (recorder_ != nullptr) {
+    step = "syncing the ledger before deleting messages";
+    recorder_->Sync();
+    FaultPoint("ledger-sync");
+  }
   FaultPoint("sync");
   step = "deleting " + std::to_string(pendingDeletions_) + " handled messages";
   messages.CommitDeletions();
@@ -230,14 +282,15 @@ std::string OutputFilePath(const std::string& folder, std::string_view name) {
 }
 
 RunOutcome RunProcessing(RunState& state, mail::Account& account, RunFrontEnd& frontEnd,
-                         RunCounts* counts) {
+                         RunCounts* counts, ledger::CollectionRecorder* recorder) {
   std::string failure;
   {
-    Run run(state, account, frontEnd);
+    Run run(state, account, frontEnd, recorder);
     try {
       run.Execute();
     } catch (const std::exception& e) {
       failure = run.step + ": " + e.what();
+      run.RecordFailure(failure);
     }
     if (counts != nullptr) *counts = run.counts;
   }  // the run's files are closed and the pointer restored here

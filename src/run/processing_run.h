@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "accounting/run_state.h"
+#include "ledger/collection_recorder.h"
 #include "mail/mail_source.h"
 #include "run/front_end.h"
 
@@ -32,9 +33,12 @@ struct RunCounts {
 // state (reset at both ends). Every failure is caught, reported through
 // frontEnd.ReportRunFailure and turned into kFailed; the busy pointer, the
 // captions and the files are restored either way. Messages are deleted only
-// after the lines of their accounting files are synced to disk.
+// after the lines of their accounting files are synced to disk. With a
+// recorder, every accounting file saved is recorded in the ledger, and the
+// ledger is synced in the same step as the full accounting file, before any
+// message goes; a ledger that cannot be opened or written fails the run.
 RunOutcome RunProcessing(RunState& state, mail::Account& account, RunFrontEnd& frontEnd,
-                         RunCounts* counts = nullptr);
+                         RunCounts* counts = nullptr, ledger::CollectionRecorder* recorder = nullptr);
 
 // The scratch file of the n-th accounting attachment: the output folder, "/"
 // unless the folder already ends in it, "acct", a blank and n.

@@ -1,15 +1,29 @@
 #include "run/start_up.h"
 
 #include "accounting/text.h"
+#include "ledger/ledger_location.h"
+#include "ledger/ledger_recorder.h"
+#include "ledger/ledger_source.h"
 #include "mail/session_factory.h"
 
 namespace tollbook {
 
-OpenedAccount OpenAccount(std::string_view location) {
+std::unique_ptr<ledger::CollectionRecorder> OpenedAccount::CreateRecorder() const {
+  return ledger::CreateLedgerRecorder(ledgerPath, mailbox);
+}
+
+OpenedAccount OpenAccount(std::string_view location, const std::optional<std::string>& ledgerChoice) {
   const std::string resolved =
       location.empty() ? mail::DefaultMailboxLocation() : std::string(location);
   OpenedAccount opened;
-  opened.session = mail::CreateSession(resolved);
+  opened.mailbox = ledger::LocationWithoutPassword(resolved);
+  if (ledger::IsLedgerLocation(resolved)) {
+    opened.mailboxIsLedger = true;
+    opened.session = ledger::CreateLedgerSession(ledger::LedgerLocationPath(resolved, ledgerChoice));
+  } else {
+    opened.ledgerPath = ledger::ResolveLedgerPath(ledgerChoice);
+    opened.session = mail::CreateSession(resolved);
+  }
   opened.account = opened.session->Login("", "");
   if (!opened.account) throw mail::LoginError("the log-in gave no account");
   return opened;

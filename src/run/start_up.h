@@ -8,6 +8,9 @@
 #include <string_view>
 #include <vector>
 
+#include <optional>
+
+#include "ledger/collection_recorder.h"
 #include "mail/mail_source.h"
 
 namespace tollbook {
@@ -18,17 +21,26 @@ inline constexpr std::string_view kStartUpFailureText =
     "Groupwise 5 32-bit client not correctly Installed";
 
 // The logged-in account and the session it came from; the account is
-// released first.
+// released first. With them, what a run on the account records into.
 struct OpenedAccount {
   std::unique_ptr<mail::Session> session;
   std::unique_ptr<mail::Account> account;
+  std::string mailbox;      // the location opened, without any password
+  bool mailboxIsLedger = false;  // a "ledger:" location: read-only, nothing deleted
+  std::string ledgerPath;   // the ledger runs record into; empty: none
+
+  // A recorder into ledgerPath for one run, or null when none is kept.
+  std::unique_ptr<ledger::CollectionRecorder> CreateRecorder() const;
 };
 
 // Opens the mailbox at location ("maildir:PATH", a directory path,
-// "imap://..." or "imaps://..."); an empty location means the default one
-// (mail::DefaultMailboxLocation). Logs in with two empty texts. Throws
+// "imap://..." or "imaps://...", "ledger:" or "ledger:PATH"); an empty
+// location means the default one (mail::DefaultMailboxLocation). Logs in with
+// two empty texts. ledgerChoice is the command line's ledger choice (a path,
+// "off", or nullopt), resolved by ledger::ResolveLedgerPath. Throws
 // mail::LoginError whose message names the mailbox and the cause.
-OpenedAccount OpenAccount(std::string_view location);
+OpenedAccount OpenAccount(std::string_view location,
+                          const std::optional<std::string>& ledgerChoice = std::nullopt);
 
 // "Remote" when the account is a local copy of the mailbox, else "Connected".
 std::string_view ConnectionModeText(mail::Account& account);

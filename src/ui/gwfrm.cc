@@ -71,6 +71,7 @@ bool GWfrm::Form_Load() {
     if (!opened.account) throw mail::LoginError("the log-in gave no account");
     GwSession = std::move(opened.session);
     GwAccount = std::move(opened.account);
+    recording_ = std::move(opened);
   } catch (const std::exception& e) {
     ShowBox({std::string(kStartUpFailureText), MessageIcon::kCritical, ""},
             QString::fromStdString(e.what()));
@@ -105,7 +106,15 @@ void GWfrm::Command1_Click() {
 
 void GWfrm::Command4_Click() {
   if (!GwAccount) return;
-  RunProcessing(runState_, *GwAccount, *this);
+  if (recording_.mailboxIsLedger && Check1->isChecked()) {
+    ShowBox({"The mailbox " + recording_.mailbox +
+                 " is a ledger, which is read-only: \"Delete message once processed\" cannot be used "
+                 "with it.",
+             MessageIcon::kWarning, ""});
+    return;
+  }
+  const auto recorder = recording_.CreateRecorder();
+  RunProcessing(runState_, *GwAccount, *this, nullptr, recorder.get());
 }
 
 void GWfrm::Dir1_Change() { ApplyOutputPathRule(); }

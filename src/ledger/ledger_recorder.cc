@@ -40,18 +40,17 @@ class InputFile {
     if (fd_ < 0) throw FileError("cannot read", path, errno);
   }
   ~InputFile() { ::close(fd_); }
-  // Reads up to size bytes into buffer (resized to what was read); empty at the end.
-  void Read(std::vector<char>& buffer, std::size_t size) {
-    buffer.resize(size);
+  // Reads up to size bytes into buffer; returns how many (0 at the end).
+  std::size_t Read(char* buffer, std::size_t size) {
     std::size_t got = 0;
     while (got < size) {
-      const ssize_t n = ::read(fd_, buffer.data() + got, size - got);
+      const ssize_t n = ::read(fd_, buffer + got, size - got);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) throw FileError("cannot read", path_, errno);
       if (n == 0) break;
       got += static_cast<std::size_t>(n);
     }
-    buffer.resize(got);
+    return got;
   }
   void Rewind() {
     if (::lseek(fd_, 0, SEEK_SET) != 0) throw FileError("cannot read", path_, errno);
@@ -107,13 +106,13 @@ class LedgerRecorder : public CollectionRecorder {
     InputFile input(path);
     Sha256 hash;
     std::int64_t size = 0;
-    input.Read(buffer_, kPiece);
-    const bool whole = buffer_.size() < kPiece;
+    std::size_t got = input.Read(buffer_.get(), kPiece);
+    const bool whole = got < kPiece;
     for (;;) {
-      hash.Update(std::string_view(buffer_.data(), buffer_.size()));
-      size += static_cast<std::int64_t>(buffer_.size());
-      if (buffer_.size() < kPiece) break;
-      input.Read(buffer_, kPiece);
+      hash.Update(std::string_view(buffer_.get(), got));
+      size += static_cast<std::int64_t>(got);
+      if (got < kPiece) break;
+      got = input.Read(buffer_.get(), kPiece);
     }
     const std::string sha = hash.HexDigest();
     if (!inTransaction_) {
@@ -129,21 +128,20 @@ class LedgerRecorder : public CollectionRecorder {
     } else {
       const std::string month = MonthOfDate(identity.date).value_or(now.substr(0, 7));
       insertFile_->Bind(1, runId_).Bind(2, now).Bind(3, identity.store).Bind(4, identity.messageId);
-      insertFile_->Bind(5, identity.date).Bind(6, month).Bind(7, sha).Bind(8, size).BindZeroBlob(9, size);
-      insertFile_->Run();
-      if (size > 0) {
+      insertFile_->Bind(5, identity.date).Bind(6, month).Bind(7, sha).Bind(8, size);
+      if (whole) {
+        insertFile_->BindBlob(9, std::string_view(buffer_.get(), got)).Run();
+      } else {
+        insertFile_->BindZeroBlob(9, size).Run();
         Blob blob(*db_, "files", "content", db_->LastRowId(), /*write=*/true);
-        if (whole) {
-          blob.Write(std::string_view(buffer_.data(), buffer_.size()), 0);
-        } else {
-          input.Rewind();
-          std::int64_t offset = 0;
-          for (input.Read(buffer_, kPiece); !buffer_.empty(); input.Read(buffer_, kPiece)) {
-            if (offset + static_cast<std::int64_t>(buffer_.size()) > size) break;
-            blob.Write(std::string_view(buffer_.data(), buffer_.size()), offset);
-            offset += static_cast<std::int64_t>(buffer_.size());
-          }
-          if (offset != size) throw Failure(path + " changed while it was recorded in the ledger " + path_);
+        input.Rewind();
+        std::int64_t offset = 0;
+        while ((got = input.Read(buffer_.get(), kPiece)) > 0 && offset + static_cast<std::int64_t>(got) <= size) {
+          blob.Write(std::string_view(buffer_.get(), got), offset);
+          offset += static_cast<std::int64_t>(got);
+        }
+        if (offset != size || got != 0) {
+          throw Failure(path + " changed while the ledger " + path_ + " stored it");
         }
       }
       ++stored_;
@@ -196,7 +194,7 @@ class LedgerRecorder : public CollectionRecorder {
   std::string path_, mailbox_;
   std::unique_ptr<Database> db_;
   std::optional<Statement> findByIdentity_, findByMessageId_, insertFile_, insertSighting_, updateRun_;
-  std::vector<char> buffer_;
+  std::unique_ptr<char[]> buffer_ = std::make_unique_for_overwrite<char[]>(kPiece);
   std::int64_t runId_ = 0, stored_ = 0, seen_ = 0, messages_ = 0, accountingFiles_ = 0;
   std::string started_, ended_;
   bool inTransaction_ = false;

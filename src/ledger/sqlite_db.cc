@@ -66,6 +66,13 @@ Statement& Statement::BindZeroBlob(int index, std::int64_t size) {
   return *this;
 }
 
+Statement& Statement::BindBlob(int index, std::string_view bytes) {
+  const int rc = sqlite3_bind_blob64(stmt_, index, bytes.empty() ? "" : bytes.data(),
+                                     static_cast<sqlite3_uint64>(bytes.size()), SQLITE_STATIC);
+  if (rc != SQLITE_OK) db_.Fail("cannot write the ledger", rc);
+  return *this;
+}
+
 bool Statement::Step() {
   const int rc = sqlite3_step(stmt_);
   if (rc == SQLITE_ROW) return true;

@@ -50,6 +50,9 @@ class Statement {
   Statement& Bind(int index, std::string_view text);
   Statement& Bind(int index, std::int64_t value);
   Statement& BindZeroBlob(int index, std::int64_t size);
+  // Binds bytes without copying them: they must stay unchanged until the
+  // statement is stepped to its end.
+  Statement& BindBlob(int index, std::string_view bytes);
   // Steps once: true when a row is there to read, false when done (the
   // statement is then reset and its bindings cleared). Throws Failure.
   bool Step();

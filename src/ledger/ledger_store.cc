@@ -139,6 +139,7 @@ std::optional<std::string> MonthOfDate(std::string_view date) {
   i += 3;
   skipBlanks();
   const auto yearText = digits();
+  if (yearText.size() < 2 || yearText.size() > 4) return std::nullopt;
   int year = 0;
   for (const char c : yearText) year = year * 10 + (c - '0');
   if (yearText.size() == 2) {
@@ -148,7 +149,7 @@ std::optional<std::string> MonthOfDate(std::string_view date) {
   } else if (yearText.size() != 4) {
     return std::nullopt;
   }
-  char text[8];
+  char text[16];
   std::snprintf(text, sizeof text, "%04d-%02d", year, month);
   return std::string(text);
 }

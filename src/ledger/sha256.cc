@@ -60,6 +60,7 @@ void Sha256::Block(const unsigned char* block) {
 }
 
 void Sha256::Update(std::string_view bytes) {
+  if (bytes.empty()) return;
   length_ += bytes.size();
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   std::size_t n = bytes.size();

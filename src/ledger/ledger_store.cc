@@ -1,6 +1,8 @@
 #include "ledger/ledger_store.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -69,14 +71,18 @@ std::int64_t CheckVersion(Database& db) {
 
 std::unique_ptr<Database> OpenLedgerForRecording(const std::string& path) {
   struct stat st {};
-  int flags = SQLITE_OPEN_READWRITE;
+  const int flags = SQLITE_OPEN_READWRITE;
   if (::stat(path.c_str(), &st) != 0) {
     if (errno != ENOENT) throw FileError("cannot open the ledger", path, errno);
     const auto folder = std::filesystem::path(path).parent_path();
     std::error_code ec;
     if (!folder.empty()) std::filesystem::create_directories(folder, ec);
     if (ec) throw Failure("cannot create the folder of the ledger " + path + ": " + ec.message());
-    flags |= SQLITE_OPEN_CREATE;
+    // Created here, exclusively, for the system's own reason when that fails;
+    // an empty file is an empty SQLite database.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0 && errno != EEXIST) throw FileError("cannot create the ledger", path, errno);
+    if (fd >= 0) ::close(fd);
   } else if (!S_ISREG(st.st_mode)) {
     throw Failure("cannot open the ledger " + path + ": not a regular file");
   }

@@ -1,5 +1,7 @@
 #include "ledger/sqlite_db.h"
 
+#include <cstring>
+
 #include "accounting/errors.h"
 
 namespace tollbook::ledger {
@@ -7,7 +9,10 @@ namespace tollbook::ledger {
 Database::Database(const std::string& path, int flags) : path_(path) {
   const int rc = sqlite3_open_v2(path.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
-    const std::string why = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+    std::string why = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+    if (db_ != nullptr && sqlite3_system_errno(db_) != 0) {
+      why += std::string(" (") + std::strerror(sqlite3_system_errno(db_)) + ")";
+    }
     sqlite3_close(db_);
     db_ = nullptr;
     throw Failure("cannot open the ledger " + path + ": " + why);
@@ -20,6 +25,13 @@ Database::~Database() { sqlite3_close_v2(db_); }
 void Database::Fail(std::string_view doing, int rc) const {
   std::string why = sqlite3_errmsg(db_);
   if (why == "not an error" || why.empty()) why = sqlite3_errstr(rc);
+  // SQLite's own text of a failed system call ("disk I/O error") does not
+  // say which error the system gave.
+  const int primary = sqlite3_extended_errcode(db_) & 0xff;
+  const int error = sqlite3_system_errno(db_);
+  if (error != 0 && (primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN || primary == SQLITE_FULL)) {
+    why += std::string(" (") + std::strerror(error) + ")";
+  }
   throw Failure(std::string(doing) + " " + path_ + ": " + why);
 }
 

@@ -3,7 +3,6 @@
 // (mime_scan.h) by vmime's attachment rules. Nothing
 // in the tree changes except the files of messages whose deletion is
 // committed: no flags are set and nothing moves from new/ to cur/.
-#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -111,38 +110,12 @@ struct Walk {
 
 std::string RelativePath(const MaildirFileEntry& file) { return file.subdirectory + "/" + file.name; }
 
-// The message's header block: the file up to its first empty line, read in
-// pieces and at most 256 KiB of it.
-std::string ReadHeaderBlock(const std::string& path) {
-  constexpr std::size_t kLimit = 256 * 1024;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw MessageError("cannot read the header of " + path + ": " + std::strerror(errno));
-  std::string header;
-  char buffer[8192];
-  while (header.size() < kLimit) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int error = errno;
-      ::close(fd);
-      throw MessageError("cannot read the header of " + path + ": " + std::strerror(error));
-    }
-    if (n == 0) break;
-    const std::size_t from = header.size() > 2 ? header.size() - 2 : 0;
-    header.append(buffer, static_cast<std::size_t>(n));
-    const auto end = header.find("\n\n", from), crEnd = header.find("\n\r\n", from);
-    if (end != std::string::npos || crEnd != std::string::npos) {
-      header.resize(std::min(end, crEnd) + 1);
-      break;
-    }
-  }
-  ::close(fd);
-  return header;
-}
-
 std::string FullPath(const Walk& walk, const MaildirFileEntry& file) {
   return walk.folderPath + "/" + RelativePath(file);
 }
+
+// At most this much of a message is read for its Message-ID and Date.
+constexpr std::size_t kHeaderLimit = 256 * 1024;
 
 class MaildirMessage : public Message {
  public:
@@ -164,7 +137,10 @@ class MaildirMessage : public Message {
 
   MessageIdentity Identity() override {
     MessageIdentity identity{"maildir " + std::string(file_.BaseName()), {}, {}};
-    const std::string header = ReadHeaderBlock(FullPath(*walk_, file_));
+    std::string header;
+    TranslateVmime("cannot read the header of message " + FullPath(*walk_, file_), [&] {
+      header = stream_->ReadRange(0, stream_->HeaderBlockEnd(0, std::min(kHeaderLimit, stream_->Size())));
+    });
     identity.messageId = HeaderFieldValue(header, "Message-ID");
     identity.date = HeaderFieldValue(header, "Date");
     return identity;

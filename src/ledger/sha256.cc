@@ -2,6 +2,12 @@
 
 #include <cstring>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#include <immintrin.h>
+#define TOLLBOOK_SHA_NI 1
+#endif
+
 namespace tollbook::ledger {
 namespace {
 
@@ -17,11 +23,75 @@ constexpr std::uint32_t kRound[64] = {
 
 constexpr std::uint32_t Rotate(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 
+#ifdef TOLLBOOK_SHA_NI
+// The SHA extensions with the SSSE3 and SSE4.1 shuffles they need.
+bool HasShaInstructions() {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (__get_cpuid_count(7, 0, &a, &b, &c, &d) == 0 || (b & (1u << 29)) == 0) return false;
+  if (__get_cpuid(1, &a, &b, &c, &d) == 0) return false;
+  return (c & (1u << 9)) != 0 && (c & (1u << 19)) != 0;
+}
+
+// The state is kept as the instructions want it: ABEF and CDGH.
+__attribute__((target("sha,ssse3,sse4.1"))) void ShaNiBlocks(std::uint32_t* state, const unsigned char* data,
+                                                             std::size_t count) {
+  const __m128i kByteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
+  __m128i tmp = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state)), 0xB1);
+  __m128i state1 = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4)), 0x1B);
+  __m128i state0 = _mm_alignr_epi8(tmp, state1, 8);
+  state1 = _mm_blend_epi16(state1, tmp, 0xF0);
+  for (; count > 0; --count, data += 64) {
+    __m128i w[16];
+    for (int g = 0; g < 4; ++g) {
+      w[g] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * g)), kByteSwap);
+    }
+    for (int g = 4; g < 16; ++g) {
+      w[g] = _mm_sha256msg2_epu32(
+          _mm_add_epi32(_mm_sha256msg1_epu32(w[g - 4], w[g - 3]), _mm_alignr_epi8(w[g - 1], w[g - 2], 4)),
+          w[g - 1]);
+    }
+    const __m128i abef = state0, cdgh = state1;
+    for (int g = 0; g < 16; ++g) {
+      const __m128i k = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kRound + 4 * g));
+      const __m128i message = _mm_add_epi32(w[g], k);
+      state1 = _mm_sha256rnds2_epu32(state1, state0, message);
+      state0 = _mm_sha256rnds2_epu32(state0, state1, _mm_shuffle_epi32(message, 0x0E));
+    }
+    state0 = _mm_add_epi32(state0, abef);
+    state1 = _mm_add_epi32(state1, cdgh);
+  }
+  tmp = _mm_shuffle_epi32(state0, 0x1B);
+  state1 = _mm_shuffle_epi32(state1, 0xB1);
+  state0 = _mm_blend_epi16(tmp, state1, 0xF0);
+  state1 = _mm_alignr_epi8(state1, tmp, 8);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(state), state0);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), state1);
+}
+#endif
+
 }  // namespace
 
-Sha256::Sha256()
+Sha256::Sha256(bool useCpuInstructions)
     : state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab,
-             0x5be0cd19} {}
+             0x5be0cd19} {
+#ifdef TOLLBOOK_SHA_NI
+  static const bool available = HasShaInstructions();
+  cpuInstructions_ = useCpuInstructions && available;
+#else
+  cpuInstructions_ = false;
+  (void)useCpuInstructions;
+#endif
+}
+
+void Sha256::Blocks(const unsigned char* blocks, std::size_t count) {
+#ifdef TOLLBOOK_SHA_NI
+  if (cpuInstructions_) {
+    ShaNiBlocks(state_.data(), blocks, count);
+    return;
+  }
+#endif
+  for (; count > 0; --count, blocks += 64) Block(blocks);
+}
 
 void Sha256::Block(const unsigned char* block) {
   std::uint32_t w[64];
@@ -71,10 +141,12 @@ void Sha256::Update(std::string_view bytes) {
     p += take;
     n -= take;
     if (buffered_ < buffer_.size()) return;
-    Block(buffer_.data());
+    Blocks(buffer_.data(), 1);
     buffered_ = 0;
   }
-  for (; n >= 64; p += 64, n -= 64) Block(p);
+  Blocks(p, n / 64);
+  p += n / 64 * 64;
+  n %= 64;
   std::memcpy(buffer_.data(), p, n);
   buffered_ = n;
 }

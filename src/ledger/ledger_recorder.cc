@@ -159,6 +159,9 @@ class LedgerRecorder : public CollectionRecorder {
     const std::string outcome = completed ? "completed" : "failed";
     ended_ = UtcNow();
     SyncedCommit(outcome);
+    // Moves the log into the database where no reader is in the way; what it
+    // leaves stays durable in the log.
+    db_->Execute("PRAGMA wal_checkpoint(PASSIVE)");
   }
 
  private:

@@ -56,6 +56,8 @@ std::multiset<std::string> LedgerContents(const std::string& ledger) {
   std::multiset<std::string> contents;
   if (!FileExists(ledger)) return contents;
   ledger::Database db(ledger, SQLITE_OPEN_READONLY);
+  // A run killed right after creating the ledger leaves it without tables.
+  if (db.QueryInteger("SELECT count(*) FROM sqlite_master WHERE name = 'files'") == 0) return contents;
   ledger::Statement files(db, "SELECT content FROM files");
   while (files.Step()) contents.insert(files.Text(0));
   return contents;

@@ -30,8 +30,8 @@ class CollectionRecorder {
   // Makes everything recorded so far durable. The run calls it before it lets
   // a message go. Throws Failure.
   virtual void Sync() = 0;
-  // Records the run's end, durably: completed or failed, with its counts.
-  // Throws Failure.
+  // Records the run's end: completed or failed, with its counts. Durable
+  // only as far as Sync() made it. Throws Failure.
   virtual void EndRun(bool completed, std::int64_t messages, std::int64_t accountingFiles) = 0;
 };
 

@@ -17,7 +17,7 @@ namespace {
 
 // Files recorded in one transaction at most: bounds how long another program
 // waits for the ledger. The transactions in between are written without a
-// sync; Sync() and EndRun() make them durable with one synced commit.
+// sync; Sync() makes them durable with one synced commit.
 constexpr int kFilesPerTransaction = 64;
 // A file up to this size is read once; a larger one is hashed in a first
 // pass and streamed into the ledger in a second, in pieces of this size.
@@ -158,10 +158,10 @@ class LedgerRecorder : public CollectionRecorder {
     accountingFiles_ = accountingFiles;
     const std::string outcome = completed ? "completed" : "failed";
     ended_ = UtcNow();
-    SyncedCommit(outcome);
-    // Moves the log into the database where no reader is in the way; what it
-    // leaves stays durable in the log.
-    db_->Execute("PRAGMA wal_checkpoint(PASSIVE)");
+    // Not synced: every file whose message went was synced before it went
+    // (Sync()); the rest survive any crash of this process, and the messages
+    // of what a power cut could take are still in their store.
+    WriteRunRow(outcome);
   }
 
  private:
@@ -187,11 +187,17 @@ class LedgerRecorder : public CollectionRecorder {
   void SyncedCommit(std::string_view outcome) {
     Commit();
     db_->Execute("PRAGMA synchronous = FULL");
+    WriteRunRow(outcome);
+    db_->Execute("PRAGMA synchronous = NORMAL");
+  }
+
+  // Commits what is open, then the run's row in a commit of its own.
+  void WriteRunRow(std::string_view outcome) {
+    Commit();
     updateRun_->Bind(1, runId_);
     if (!ended_.empty()) updateRun_->Bind(2, ended_);  // else NULL
     updateRun_->Bind(3, outcome).Bind(4, messages_).Bind(5, accountingFiles_);
     updateRun_->Bind(6, stored_).Bind(7, seen_).Run();
-    db_->Execute("PRAGMA synchronous = NORMAL");
   }
 
   std::string path_, mailbox_;

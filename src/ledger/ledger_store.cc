@@ -104,8 +104,8 @@ std::unique_ptr<Database> OpenLedgerForRecording(const std::string& path) {
   }
   mode.Reset();
   db->Execute("PRAGMA synchronous = NORMAL");
-  // Each checkpoint syncs the log and the database twice over; a run lets the
-  // log grow to 64 MiB before one and checkpoints once at its end.
+  // Each checkpoint writes the log into the database and syncs both: the log
+  // may grow to 64 MiB before one, so that most runs need none.
   db->Execute("PRAGMA wal_autocheckpoint = 16384");
   return db;
 }

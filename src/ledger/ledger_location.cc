@@ -28,13 +28,15 @@ std::string ResolveLedgerPath(const std::optional<std::string>& choice) {
 
 bool IsLedgerLocation(std::string_view location) { return location.starts_with(kScheme); }
 
-std::string LedgerLocationPath(std::string_view location, const std::optional<std::string>& choice) {
+std::string LedgerLocationPath(std::string_view location,
+                               const std::optional<std::string>& choice) {
   location.remove_prefix(kScheme.size());
   if (!location.empty()) return std::string(location);
   std::string path = ResolveLedgerPath(choice);
   if (path.empty()) {
-    throw mail::LoginError("ledger: names the ledger runs record into, and that is turned off "
-                           "(TOLLBOOK_LEDGER=off or --no-ledger); use ledger:PATH");
+    throw mail::LoginError(
+        "ledger: names the ledger runs record into, and that is turned off "
+        "(TOLLBOOK_LEDGER=off or --no-ledger); use ledger:PATH");
   }
   return path;
 }

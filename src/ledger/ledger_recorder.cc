@@ -25,7 +25,7 @@ constexpr std::size_t kPiece = 1 << 20;
 
 std::string UtcNow() {
   const std::time_t now = std::time(nullptr);
-  std::tm tm {};
+  std::tm tm{};
   ::gmtime_r(&now, &tm);
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
@@ -74,19 +74,22 @@ class LedgerRecorder : public CollectionRecorder {
 
   void Open() override {
     db_ = OpenLedgerForRecording(path_);
-    findByIdentity_.emplace(*db_, "SELECT id FROM files WHERE store_identity = ?1 AND sha256 = ?2 LIMIT 1");
+    findByIdentity_.emplace(
+        *db_, "SELECT id FROM files WHERE store_identity = ?1 AND sha256 = ?2 LIMIT 1");
     findByMessageId_.emplace(*db_,
                              "SELECT id FROM files WHERE message_id = ?1 AND message_id <> '' AND "
                              "sha256 = ?2 LIMIT 1");
-    insertFile_.emplace(*db_,
-                        "INSERT INTO files (run_id, collected, store_identity, message_id, date_header, "
-                        "month, sha256, size, content) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
+    insertFile_.emplace(
+        *db_,
+        "INSERT INTO files (run_id, collected, store_identity, message_id, date_header, "
+        "month, sha256, size, content) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
     insertSighting_.emplace(*db_,
                             "INSERT INTO sightings (run_id, file_id, seen, store_identity) "
                             "VALUES (?1, ?2, ?3, ?4)");
-    updateRun_.emplace(*db_,
-                       "UPDATE runs SET ended = ?2, outcome = ?3, messages = ?4, accounting_files = ?5, "
-                       "stored_files = ?6, seen_files = ?7 WHERE id = ?1");
+    updateRun_.emplace(
+        *db_,
+        "UPDATE runs SET ended = ?2, outcome = ?3, messages = ?4, accounting_files = ?5, "
+        "stored_files = ?6, seen_files = ?7 WHERE id = ?1");
   }
 
   void BeginRun(std::string_view folder, std::string_view options) override {
@@ -121,7 +124,8 @@ class LedgerRecorder : public CollectionRecorder {
     }
     const std::string now = UtcNow();
     std::optional<std::int64_t> known = Find(*findByIdentity_, identity.store, sha);
-    if (!known && !identity.messageId.empty()) known = Find(*findByMessageId_, identity.messageId, sha);
+    if (!known && !identity.messageId.empty())
+      known = Find(*findByMessageId_, identity.messageId, sha);
     if (known) {
       insertSighting_->Bind(1, runId_).Bind(2, *known).Bind(3, now).Bind(4, identity.store).Run();
       ++seen_;
@@ -136,7 +140,8 @@ class LedgerRecorder : public CollectionRecorder {
         Blob blob(*db_, "files", "content", db_->LastRowId(), /*write=*/true);
         input.Rewind();
         std::int64_t offset = 0;
-        while ((got = input.Read(buffer_.get(), kPiece)) > 0 && offset + static_cast<std::int64_t>(got) <= size) {
+        while ((got = input.Read(buffer_.get(), kPiece)) > 0 &&
+               offset + static_cast<std::int64_t>(got) <= size) {
           blob.Write(std::string_view(buffer_.get(), got), offset);
           offset += static_cast<std::int64_t>(got);
         }
@@ -149,9 +154,7 @@ class LedgerRecorder : public CollectionRecorder {
     if (++inTransactionCount_ >= kFilesPerTransaction) Commit();
   }
 
-  void Sync() override {
-    SyncedCommit("running");
-  }
+  void Sync() override { SyncedCommit("running"); }
 
   void EndRun(bool completed, std::int64_t messages, std::int64_t accountingFiles) override {
     messages_ = messages;
@@ -165,7 +168,8 @@ class LedgerRecorder : public CollectionRecorder {
   }
 
  private:
-  std::optional<std::int64_t> Find(Statement& query, const std::string& key, const std::string& sha) {
+  std::optional<std::int64_t> Find(Statement& query, const std::string& key,
+                                   const std::string& sha) {
     query.Bind(1, key).Bind(2, sha);
     if (!query.Step()) return std::nullopt;
     const std::int64_t id = query.Integer(0);
@@ -202,7 +206,8 @@ class LedgerRecorder : public CollectionRecorder {
 
   std::string path_, mailbox_;
   std::unique_ptr<Database> db_;
-  std::optional<Statement> findByIdentity_, findByMessageId_, insertFile_, insertSighting_, updateRun_;
+  std::optional<Statement> findByIdentity_, findByMessageId_, insertFile_, insertSighting_,
+      updateRun_;
   std::unique_ptr<char[]> buffer_ = std::make_unique_for_overwrite<char[]>(kPiece);
   std::int64_t runId_ = 0, stored_ = 0, seen_ = 0, messages_ = 0, accountingFiles_ = 0;
   std::string started_, ended_;

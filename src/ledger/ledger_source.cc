@@ -41,8 +41,8 @@ class LedgerAttachments : public mail::AttachmentCollection {
   int Count() override { return 1; }
   std::unique_ptr<mail::Attachment> Item(int index) override {
     if (index != 1) {
-      throw mail::MessageError("ledger file " + std::to_string(file_) + " has one attachment, not " +
-                               std::to_string(index));
+      throw mail::MessageError("ledger file " + std::to_string(file_) +
+                               " has one attachment, not " + std::to_string(index));
     }
     return std::make_unique<LedgerAttachment>(db_, file_);
   }
@@ -61,7 +61,8 @@ class LedgerMessage : public mail::Message {
     return std::make_unique<LedgerAttachments>(db_, file_);
   }
   void Delete() override {
-    throw mail::MessageError("the ledger " + db_->Path() + " is read-only: nothing is deleted from it");
+    throw mail::MessageError("the ledger " + db_->Path() +
+                             " is read-only: nothing is deleted from it");
   }
   std::string Describe() override { return "ledger file " + std::to_string(file_); }
   mail::MessageIdentity Identity() override { return identity_; }
@@ -76,10 +77,11 @@ class LedgerMessages : public mail::MessageCollection {
  public:
   LedgerMessages(DatabasePtr db, const std::string& month)
       : db_(std::move(db)),
-        query_(*db_, month.empty()
-                         ? "SELECT id, store_identity, message_id, date_header FROM files ORDER BY id"
-                         : "SELECT id, store_identity, message_id, date_header FROM files "
-                           "WHERE month = ?1 ORDER BY id") {
+        query_(*db_,
+               month.empty()
+                   ? "SELECT id, store_identity, message_id, date_header FROM files ORDER BY id"
+                   : "SELECT id, store_identity, message_id, date_header FROM files "
+                     "WHERE month = ?1 ORDER BY id") {
     if (!month.empty()) query_.Bind(1, month);
   }
   std::unique_ptr<mail::Message> Next() override {
@@ -87,8 +89,9 @@ class LedgerMessages : public mail::MessageCollection {
       done_ = true;
       return nullptr;
     }
-    return std::make_unique<LedgerMessage>(db_, query_.Integer(0),
-                                           mail::MessageIdentity{query_.Text(1), query_.Text(2), query_.Text(3)});
+    return std::make_unique<LedgerMessage>(
+        db_, query_.Integer(0),
+        mail::MessageIdentity{query_.Text(1), query_.Text(2), query_.Text(3)});
   }
   void CommitDeletions() override {}
 
@@ -117,11 +120,13 @@ class LedgerFolder : public mail::Folder {
 
 class LedgerFolders : public mail::FolderCollection {
  public:
-  LedgerFolders(DatabasePtr db, std::vector<std::string> names) : db_(std::move(db)), names_(std::move(names)) {}
+  LedgerFolders(DatabasePtr db, std::vector<std::string> names)
+      : db_(std::move(db)), names_(std::move(names)) {}
   int Count() override { return static_cast<int>(names_.size()); }
   std::unique_ptr<mail::Folder> Item(int position) override {
     if (position < 1 || position > Count()) {
-      throw mail::MailError("the ledger " + db_->Path() + " has no folder " + std::to_string(position));
+      throw mail::MailError("the ledger " + db_->Path() + " has no folder " +
+                            std::to_string(position));
     }
     return std::make_unique<LedgerFolder>(db_, names_[static_cast<std::size_t>(position - 1)]);
   }
@@ -146,7 +151,9 @@ class LedgerAccount : public mail::Account {
     }
     return std::make_unique<LedgerFolders>(db_, std::move(names));
   }
-  std::unique_ptr<mail::Folder> Mailbox() override { return std::make_unique<LedgerFolder>(db_, kAllFolder); }
+  std::unique_ptr<mail::Folder> Mailbox() override {
+    return std::make_unique<LedgerFolder>(db_, kAllFolder);
+  }
 
  private:
   DatabasePtr db_;

@@ -62,7 +62,8 @@ std::int64_t CheckVersion(Database& db) {
                   "; use a newer Tollbook or another ledger");
   }
   if (version == 0 && db.QueryInteger("SELECT count(*) FROM sqlite_master") != 0) {
-    throw Failure("the ledger " + db.Path() + " is an SQLite database of another program, not a ledger");
+    throw Failure("the ledger " + db.Path() +
+                  " is an SQLite database of another program, not a ledger");
   }
   return version;
 }
@@ -115,7 +116,8 @@ std::unique_ptr<Database> OpenLedgerForReading(const std::string& path) {
   if (::stat(path.c_str(), &st) != 0) throw FileError("cannot open the ledger", path, errno);
   auto db = std::make_unique<Database>(path, SQLITE_OPEN_READONLY);
   sqlite3_busy_timeout(db->Handle(), kBusyTimeoutMs);
-  if (CheckVersion(*db) == 0) throw Failure("the ledger " + path + " is empty: no run has recorded into it");
+  if (CheckVersion(*db) == 0)
+    throw Failure("the ledger " + path + " is empty: no run has recorded into it");
   return db;
 }
 

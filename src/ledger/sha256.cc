@@ -33,22 +33,25 @@ bool HasShaInstructions() {
 }
 
 // The state is kept as the instructions want it: ABEF and CDGH.
-__attribute__((target("sha,ssse3,sse4.1"))) void ShaNiBlocks(std::uint32_t* state, const unsigned char* data,
+__attribute__((target("sha,ssse3,sse4.1"))) void ShaNiBlocks(std::uint32_t* state,
+                                                             const unsigned char* data,
                                                              std::size_t count) {
   const __m128i kByteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
   __m128i tmp = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state)), 0xB1);
-  __m128i state1 = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4)), 0x1B);
+  __m128i state1 =
+      _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4)), 0x1B);
   __m128i state0 = _mm_alignr_epi8(tmp, state1, 8);
   state1 = _mm_blend_epi16(state1, tmp, 0xF0);
   for (; count > 0; --count, data += 64) {
     __m128i w[16];
     for (int g = 0; g < 4; ++g) {
-      w[g] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * g)), kByteSwap);
+      w[g] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * g)),
+                              kByteSwap);
     }
     for (int g = 4; g < 16; ++g) {
-      w[g] = _mm_sha256msg2_epu32(
-          _mm_add_epi32(_mm_sha256msg1_epu32(w[g - 4], w[g - 3]), _mm_alignr_epi8(w[g - 1], w[g - 2], 4)),
-          w[g - 1]);
+      w[g] = _mm_sha256msg2_epu32(_mm_add_epi32(_mm_sha256msg1_epu32(w[g - 4], w[g - 3]),
+                                                _mm_alignr_epi8(w[g - 1], w[g - 2], 4)),
+                                  w[g - 1]);
     }
     const __m128i abef = state0, cdgh = state1;
     for (int g = 0; g < 16; ++g) {
@@ -72,8 +75,8 @@ __attribute__((target("sha,ssse3,sse4.1"))) void ShaNiBlocks(std::uint32_t* stat
 }  // namespace
 
 Sha256::Sha256(bool useCpuInstructions)
-    : state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab,
-             0x5be0cd19} {
+    : state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+             0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {
 #ifdef TOLLBOOK_SHA_NI
   static const bool available = HasShaInstructions();
   cpuInstructions_ = useCpuInstructions && available;
@@ -107,9 +110,10 @@ void Sha256::Block(const unsigned char* block) {
   std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
   std::uint32_t e = state_[4], f = state_[5], g = state_[6], h = state_[7];
   for (int i = 0; i < 64; ++i) {
-    const std::uint32_t t1 =
-        h + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
-    const std::uint32_t t2 = (Rotate(a, 2) ^ Rotate(a, 13) ^ Rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+    const std::uint32_t t1 = h + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) +
+                             ((e & f) ^ (~e & g)) + kRound[i] + w[i];
+    const std::uint32_t t2 =
+        (Rotate(a, 2) ^ Rotate(a, 13) ^ Rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
     h = g;
     g = f;
     f = e;

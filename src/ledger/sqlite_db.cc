@@ -29,7 +29,8 @@ void Database::Fail(std::string_view doing, int rc) const {
   // say which error the system gave.
   const int primary = sqlite3_extended_errcode(db_) & 0xff;
   const int error = sqlite3_system_errno(db_);
-  if (error != 0 && (primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN || primary == SQLITE_FULL)) {
+  if (error != 0 &&
+      (primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN || primary == SQLITE_FULL)) {
     why += std::string(" (") + std::strerror(error) + ")";
   }
   throw Failure(std::string(doing) + " " + path_ + ": " + why);
@@ -53,15 +54,16 @@ std::int64_t Database::QueryInteger(const char* sql) {
 }
 
 Statement::Statement(Database& db, const char* sql) : db_(db) {
-  const int rc = sqlite3_prepare_v3(db.Handle(), sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr);
+  const int rc =
+      sqlite3_prepare_v3(db.Handle(), sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr);
   if (rc != SQLITE_OK) db.Fail("cannot read the ledger", rc);
 }
 
 Statement::~Statement() { sqlite3_finalize(stmt_); }
 
 Statement& Statement::Bind(int index, std::string_view text) {
-  const int rc = sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
-                                   SQLITE_TRANSIENT);
+  const int rc =
+      sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
   if (rc != SQLITE_OK) db_.Fail("cannot write the ledger", rc);
   return *this;
 }
@@ -103,11 +105,13 @@ void Statement::Reset() {
 
 std::string Statement::Text(int column) const {
   const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
-  return text != nullptr ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)))
-                         : std::string();
+  return text != nullptr
+             ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)))
+             : std::string();
 }
 
-Blob::Blob(Database& db, const char* table, const char* column, std::int64_t row, bool write) : db_(db) {
+Blob::Blob(Database& db, const char* table, const char* column, std::int64_t row, bool write)
+    : db_(db) {
   const int rc = sqlite3_blob_open(db.Handle(), "main", table, column, row, write ? 1 : 0, &blob_);
   if (rc != SQLITE_OK) db.Fail(write ? "cannot write the ledger" : "cannot read the ledger", rc);
 }

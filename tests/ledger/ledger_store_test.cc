@@ -31,13 +31,17 @@ TEST(Sha256, KnownDigests) {
       {"abc", 1, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
       {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", 7,
        "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
-      {std::string(1000000, 'a'), 997, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
-      {std::string(64, 'x'), 64, "7ce100971f64e7001e8fe5a51973ecdfe1ced42befe7ee8d5fd6219506b5393c"},
-      {std::string(1000000, 'a'), 1000000, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+      {std::string(1000000, 'a'), 997,
+       "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+      {std::string(64, 'x'), 64,
+       "7ce100971f64e7001e8fe5a51973ecdfe1ced42befe7ee8d5fd6219506b5393c"},
+      {std::string(1000000, 'a'), 1000000,
+       "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
   };
   for (const bool cpuInstructions : {true, false}) {
     for (const auto& c : cases) {
-      SCOPED_TRACE(std::to_string(c.input.size()) + (cpuInstructions ? " bytes" : " bytes, portable code"));
+      SCOPED_TRACE(std::to_string(c.input.size()) +
+                   (cpuInstructions ? " bytes" : " bytes, portable code"));
       Sha256 hash(cpuInstructions);
       for (std::size_t at = 0; at < c.input.size(); at += c.piece) {
         hash.Update(std::string_view(c.input).substr(at, c.piece));
@@ -86,7 +90,8 @@ TEST(LedgerLocation, PathsAndPasswords) {
 }
 
 // One run into the ledger at path, recording each (identity, content).
-void RecordRun(const std::string& path, const std::vector<std::pair<mail::MessageIdentity, std::string>>& files) {
+void RecordRun(const std::string& path,
+               const std::vector<std::pair<mail::MessageIdentity, std::string>>& files) {
   TempDir scratch;
   auto recorder = CreateLedgerRecorder(path, "imaps://acct@host");
   recorder->Open();
@@ -96,7 +101,8 @@ void RecordRun(const std::string& path, const std::vector<std::pair<mail::Messag
     recorder->RecordFile(identity, scratch / "acct");
   }
   recorder->Sync();
-  recorder->EndRun(true, static_cast<std::int64_t>(files.size()), static_cast<std::int64_t>(files.size()));
+  recorder->EndRun(true, static_cast<std::int64_t>(files.size()),
+                   static_cast<std::int64_t>(files.size()));
 }
 
 // The ledger: mailbox's folders, and the attachments of one folder in order.
@@ -141,7 +147,9 @@ TEST(LedgerStore, StoresEachFileOnceAcrossRunsAndARenumberedFolder) {
   EXPECT_EQ(db.QueryInteger("PRAGMA user_version"), kLedgerSchemaVersion);
   EXPECT_EQ(db.QueryInteger("SELECT count(*) FROM files"), 5);
   EXPECT_EQ(db.QueryInteger("SELECT count(*) FROM sightings"), 3);
-  Statement runs(db, "SELECT group_concat(stored_files || '/' || seen_files || ' ' || outcome, ', ') FROM runs");
+  Statement runs(
+      db,
+      "SELECT group_concat(stored_files || '/' || seen_files || ' ' || outcome, ', ') FROM runs");
   ASSERT_TRUE(runs.Step());
   EXPECT_EQ(runs.Text(0), "3/0 completed, 0/2 completed, 2/1 completed");
   runs.Reset();
@@ -196,8 +204,9 @@ TEST(LedgerStore, ALockedLedgerFailsTheRunStartNamingIt) {
   const std::string path = dir / "ledger.sqlite";
   RecordRun(path, {});
   Database other(path, SQLITE_OPEN_READWRITE);
-  other.Execute("BEGIN EXCLUSIVE; INSERT INTO runs (started, mailbox, folder, options, outcome) "
-                "VALUES ('', '', '', '', 'x')");
+  other.Execute(
+      "BEGIN EXCLUSIVE; INSERT INTO runs (started, mailbox, folder, options, outcome) "
+      "VALUES ('', '', '', '', 'x')");
   auto recorder = CreateLedgerRecorder(path, "/m");
   recorder->Open();
   try {

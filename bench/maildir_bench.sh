@@ -5,6 +5,8 @@
 # administrator would script without Tollbook (munpack on every message, the
 # "acct" parts concatenated). Every run starts from a fresh, synced copy of
 # the folder; each case is timed in every round and the best round counts.
+# Every case keeps no ledger except the one that times recording into a new
+# ledger beside the run's copy.
 #
 #   bench/maildir_bench.sh BUILD_DIR WORK_DIR [ROUNDS] [MUNPACK_MESSAGES]
 #
@@ -44,7 +46,11 @@ fresh_copy() {
 
 run_cli() {
   "$build/src/cli/tollbook-cli" --mailbox "$run/mail" --folder Accounting \
-    --output "$run/out" --summary "$@" >"$work/cli.txt"
+    --output "$run/out" --summary --no-ledger "$@" >"$work/cli.txt"
+}
+run_cli_ledger() {
+  "$build/src/cli/tollbook-cli" --mailbox "$run/mail" --folder Accounting \
+    --output "$run/out" --summary --ledger "$run/ledger.sqlite" "$@" >"$work/cli.txt"
 }
 
 munpack_loop() {
@@ -73,7 +79,7 @@ list_messages "$work/mail" >"$work/before"
 list_messages "$run/mail" >"$work/after"
 comm -23 "$work/before" "$work/after" | tr '\n' '\0' >"$work/deleted"
 
-declare -a t_cat t_summary t_cleanup t_delete t_rm
+declare -a t_cat t_summary t_ledger t_cleanup t_delete t_rm
 for ((r = 0; r < rounds; r++)); do
   a=$(now); xargs -0 cat <"$work/files" >/dev/null; b=$(now)
   t_cat+=("$(seconds "$a" "$b")")
@@ -81,6 +87,10 @@ for ((r = 0; r < rounds; r++)); do
   fresh_copy
   a=$(now); run_cli; b=$(now)
   t_summary+=("$(seconds "$a" "$b")")
+
+  fresh_copy
+  a=$(now); run_cli_ledger; b=$(now)
+  t_ledger+=("$(seconds "$a" "$b")")
 
   fresh_copy
   a=$(now); run_cli --cleanup; b=$(now)
@@ -110,6 +120,7 @@ fi
 
 cat_s=$(best "${t_cat[@]}")
 summary_s=$(best "${t_summary[@]}")
+ledger_s=$(best "${t_ledger[@]}")
 cleanup_s=$(best "${t_cleanup[@]}")
 delete_s=$(best "${t_delete[@]}")
 rm_s=$(best "${t_rm[@]}")
@@ -120,6 +131,7 @@ echo "  ($files; best of $rounds rounds, warm cache, a fresh synced copy for eve
 printf '  %-52s %9s\n' "case" "s"
 printf '  %-52s %9.3f\n' "cat of every message file (the read limit)" "$cat_s"
 printf '  %-52s %9.3f\n' "tollbook-cli --summary (scratch files kept)" "$summary_s"
+printf '  %-52s %9.3f\n' "tollbook-cli --summary, recording a new ledger" "$ledger_s"
 printf '  %-52s %9.3f\n' "tollbook-cli --summary --cleanup" "$cleanup_s"
 printf '  %-52s %9.3f\n' "tollbook-cli --summary --delete --cleanup" "$delete_s"
 printf '  %-52s %9.3f\n' "rm of the same $(tr -cd '\0' <"$work/deleted" | wc -c) messages (the delete limit)" "$rm_s"
@@ -137,6 +149,8 @@ goal "Maildir: munpack loop / tollbook-cli --summary" \
   "$(awk -v a="$t_munpack_all" -v b="$summary_s" 'BEGIN { print a / b }')" ">=" 20
 goal "Maildir: tollbook-cli --summary / cat" \
   "$(awk -v a="$summary_s" -v b="$cat_s" 'BEGIN { print a / b }')" "<=" 4
+goal "Maildir: --summary recording the ledger / without" \
+  "$(awk -v a="$ledger_s" -v b="$summary_s" 'BEGIN { print a / b }')" "<=" 1.15
 goal "Maildir: --delete --cleanup / without them" \
   "$(awk -v a="$delete_s" -v b="$summary_s" 'BEGIN { print a / b }')" "<=" 1.5
 rm -rf "$work"

@@ -25,12 +25,12 @@ engine_kb=$(peak_kb "$build/bench/tollbook-bench-engine" --once --users 100000 -
   --no-other-folders >"$work/sample.txt"
 records=$(sed -n 's/.*(\([0-9]*\) lines).*/\1/p' "$work/sample.txt")
 cli_kb=$(peak_kb "$build/src/cli/tollbook-cli" --mailbox "$work/mail" --folder Accounting \
-  --output "$work/out" --summary --cleanup)
+  --output "$work/out" --summary --cleanup --ledger "$work/ledger.sqlite")
 
 printf '  %-66s %8s\n' "case" "peak MB"
 printf '  %-66s %8.1f\n' "engine: 200000 records, 100000 users, merge and summaries" \
   "$(awk -v k="$engine_kb" 'BEGIN { print k / 1024 }')"
-printf '  %-66s %8.1f\n' "tollbook-cli --summary --cleanup: 9600 messages, $records records" \
+printf '  %-66s %8.1f\n' "tollbook-cli --summary --cleanup, ledger: 9600 messages, $records records" \
   "$(awk -v k="$cli_kb" 'BEGIN { print k / 1024 }')"
 awk -v a="$engine_kb" -v b="$cli_kb" -v t="$limit_mb" 'BEGIN {
   m = (a > b ? a : b) / 1024

@@ -84,6 +84,7 @@ int Main(int argc, char** argv) {
   // location or setting that cannot be used as written is bad usage.
   StartUpOptions startUp;
   startUp.passwordCommand = options.passwordCommand;
+  startUp.ledgerChoice = options.ledger;
   if (options.verbose) startUp.trace = [](std::string_view step) { PrintStep(stderr, step); };
   startUp.warn = [](std::string_view text) { PrintError(stderr, text); };
   OpenedAccount opened;
@@ -108,6 +109,10 @@ int Main(int argc, char** argv) {
   if (options.listFolders) {
     for (const auto& name : folders) std::printf("%s\n", name.c_str());
     return kCompleted;
+  }
+  if (opened.mailboxIsLedger && options.deleteMessages) {
+    return UsageFailure("--delete: the mailbox " + opened.mailbox +
+                        " is a ledger, which is read-only; run without --delete");
   }
 
   int folderPosition = 0;
@@ -153,7 +158,8 @@ int Main(int argc, char** argv) {
     return 128 + StopSignal();
   }
   RunCounts counts;
-  switch (RunProcessing(state, *opened.account, frontEnd, &counts)) {
+  const auto recorder = opened.CreateRecorder();
+  switch (RunProcessing(state, *opened.account, frontEnd, &counts, recorder.get())) {
     case RunOutcome::kCompleted:
       return kCompleted;
     case RunOutcome::kFailed:

@@ -18,6 +18,7 @@ constexpr ValueOption kValueOptions[] = {
     {"--output", &CliOptions::outputFolder, true},
     {"--full-file", &CliOptions::fullFile, true},
     {"--summary-file", &CliOptions::summaryFile, true},
+    {"--ledger", &CliOptions::ledger, true},
 };
 
 struct FlagOption {
@@ -31,6 +32,7 @@ constexpr FlagOption kFlagOptions[] = {
     {"--cleanup", &CliOptions::cleanup, true},
     {"--summary", &CliOptions::summary, true},
     {"--dry-run", &CliOptions::dryRun, true},
+    {"--no-ledger", &CliOptions::noLedger, true},
     {"--quiet", &CliOptions::quiet, false},
     {"-q", &CliOptions::quiet, false},
     {"--verbose", &CliOptions::verbose, false},
@@ -79,6 +81,10 @@ CliOptions ParseCliOptions(int argc, const char* const* argv) {
   if (options.quiet && options.verbose) throw UsageError("--quiet and --verbose contradict each other");
   if (options.quiet && options.dryRun) {
     throw UsageError("--quiet and --dry-run contradict each other (a dry run prints its list)");
+  }
+  if (options.noLedger) {
+    if (options.ledger) throw UsageError("--ledger and --no-ledger exclude each other; give one");
+    options.ledger = "off";
   }
   return options;
 }

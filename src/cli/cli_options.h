@@ -13,6 +13,7 @@ inline constexpr std::string_view kUsage =
     "Usage: tollbook-cli [--mailbox URL] [--folder NAME] [--output DIR]\n"
     "                    [--full-file PATH] [--summary-file PATH] [--password-command CMD]\n"
     "                    [--delete] [--cleanup] [--summary] [--dry-run] [-q|-v]\n"
+    "                    [--ledger PATH | --no-ledger]\n"
     "       tollbook-cli [--mailbox URL] [--password-command CMD] --list-folders\n"
     "       tollbook-cli --help | --version\n"
     "\n"
@@ -20,7 +21,8 @@ inline constexpr std::string_view kUsage =
     "with --summary, writes summary.csv: the same run as the window's GO button.\n"
     "\n"
     "  --mailbox URL        maildir:PATH or a Maildir directory (imap:// and imaps://\n"
-    "                       where the build has them). Default: $TOLLBOOK_MAILBOX,\n"
+    "                       where the build has them), or ledger: / ledger:PATH to\n"
+    "                       collect again from a ledger. Default: $TOLLBOOK_MAILBOX,\n"
     "                       else $MAILDIR, else ~/Maildir.\n"
     "  --folder NAME        the folder to walk (ASCII case ignored). Default: the mailbox.\n"
     "                       Without a folder of that name, the one folder named so\n"
@@ -48,6 +50,11 @@ inline constexpr std::string_view kUsage =
     "  -v, --verbose        tell each step on standard error: connecting, log-in, the\n"
     "                       folder and its message count, each accounting file saved\n"
     "                       and its message, each deletion batch committed.\n"
+    "  --ledger PATH        keep every collected accounting file in the ledger PATH.\n"
+    "                       Default: $TOLLBOOK_LEDGER, else\n"
+    "                       $XDG_DATA_HOME/tollbook/ledger.sqlite, else\n"
+    "                       ~/.local/share/tollbook/ledger.sqlite.\n"
+    "  --no-ledger          keep no ledger for this run (as TOLLBOOK_LEDGER=off).\n"
     "  --list-folders       print the folder list, one name a line, and stop.\n"
     "  --help, --version    print this text or the version, and stop.\n"
     "  --                   ends the options.\n"
@@ -67,10 +74,12 @@ struct CliOptions {
   std::optional<std::string> fullFile;
   std::optional<std::string> summaryFile;
   std::optional<std::string> passwordCommand;
+  std::optional<std::string> ledger;  // a path, or "off" for --no-ledger
   bool deleteMessages = false;
   bool cleanup = false;
   bool summary = false;
   bool dryRun = false;
+  bool noLedger = false;
   bool quiet = false;
   bool verbose = false;
   bool listFolders = false;
@@ -81,7 +90,8 @@ struct CliOptions {
 // Parses argv[1] to argv[argc-1]. Options with a value take it as the next
 // argument or after "=" ("--output=DIR"); "--" ends the options. Throws
 // UsageError, also for options that do not go together: --list-folders with
-// an option of the run, --quiet with --verbose or --dry-run.
+// an option of the run, --quiet with --verbose or --dry-run, --ledger with
+// --no-ledger (which sets ledger to "off").
 CliOptions ParseCliOptions(int argc, const char* const* argv);
 
 }  // namespace tollbook::cli

@@ -77,11 +77,15 @@ class AttachmentCollection {
   virtual std::unique_ptr<Attachment> Item(int index) = 0;
 };
 
-// What tells a person which message of the store is meant.
+// Where a message comes from, as far as the store can say it for good: the
+// ledger recognises a file seen again by it.
 struct MessageIdentity {
-  std::string store_id;    // the store's own name: a Maildir unique name, an IMAP UID
-  std::string message_id;  // the Message-ID field as written, "" when there is none
-  std::string date;        // the Date field as written, "" when there is none
+  // The store's own stable name of the message: "maildir UNIQUE" (the file
+  // name without its ":2,..." flags), "imap FOLDER UIDVALIDITY UID",
+  // "memory ID".
+  std::string store;
+  std::string messageId;  // the Message-ID field's value, trimmed; empty when none
+  std::string date;       // the Date field's value as written; empty when none
 };
 
 class Message {
@@ -96,9 +100,9 @@ class Message {
   virtual void Delete() = 0;
   // A short description for error messages, e.g. a file name or "UID 42".
   virtual std::string Describe() = 0;
-  // The message's identity, read from the store without changing anything.
-  // The default knows only Describe(). Throws MessageError.
-  virtual MessageIdentity Identity() { return {Describe(), "", ""}; }
+  // The message's identity. Reads the message's header where needed; throws
+  // MailError.
+  virtual MessageIdentity Identity() = 0;
 };
 
 // The messages of one folder, walked once from first to last.

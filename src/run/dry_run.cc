@@ -44,8 +44,8 @@ std::int64_t DryRun(mail::Account& account, int folderIndex, bool deleteMessages
     ++count;
     const mail::MessageIdentity identity = message->Identity();
     const std::uint64_t size = attachment->DecodedSize();
-    out << PrintableText(identity.store_id) << ' '
-        << (identity.message_id.empty() ? std::string("-") : PrintableText(identity.message_id))
+    out << PrintableText(identity.store) << ' '
+        << (identity.messageId.empty() ? std::string("-") : PrintableText(identity.messageId))
         << " \"" << PrintableText(name) << "\" " << size << " bytes"
         << (deleteMessages ? ", would be deleted" : "") << '\n';
   }

@@ -36,10 +36,13 @@ class FrontEndGuard {
 
 class Run {
  public:
-  Run(RunState& state, mail::Account& account, RunFrontEnd& frontEnd)
-      : state_(state), account_(account), frontEnd_(frontEnd), pointer_(frontEnd) {}
+  Run(RunState& state, mail::Account& account, RunFrontEnd& frontEnd, ledger::CollectionRecorder* recorder)
+      : state_(state), account_(account), frontEnd_(frontEnd), recorder_(recorder), pointer_(frontEnd) {}
 
   void Execute();
+  // Records in the ledger, where one is open, that the run failed; a failure
+  // to do so is added to failure.
+  void RecordFailure(std::string& failure);
   RunCounts counts;
   std::string step;      // what the run is doing, for a failure's message
   bool stopped = false;  // the front end asked to stop and the walk ended early
@@ -55,6 +58,7 @@ class Run {
   RunState& state_;
   mail::Account& account_;
   RunFrontEnd& frontEnd_;
+  ledger::CollectionRecorder* recorder_;  // null: no ledger is kept
   FrontEndGuard pointer_;
   RunSettings settings_;
   RunLock lock_;
@@ -62,7 +66,31 @@ class Run {
   int pendingDeletions_ = 0;
   bool fullDirectorySynced_ = false;
   bool tracing_ = false;
+  bool ledgerRunBegun_ = false;
 };
+
+// The run's choices as the ledger keeps them: "delete cleanup summary", or
+// the words of those chosen.
+std::string RunOptionsText(const RunSettings& settings) {
+  std::string text;
+  for (const auto& [chosen, word] : {std::pair{settings.deleteMessages, "delete"},
+                                     std::pair{settings.cleanupTempFiles, "cleanup"},
+                                     std::pair{settings.generateSummary, "summary"}}) {
+    if (!chosen) continue;
+    if (!text.empty()) text += ' ';
+    text += word;
+  }
+  return text;
+}
+
+void Run::RecordFailure(std::string& failure) {
+  if (recorder_ == nullptr || !ledgerRunBegun_) return;
+  try {
+    recorder_->EndRun(false, counts.messages, counts.accountingFiles);
+  } catch (const std::exception& e) {
+    failure += std::string("; recording the failure in the ledger: ") + e.what();
+  }
+}
 
 void Run::Execute() {
   ResetRunState(state_);
@@ -82,6 +110,11 @@ void Run::Execute() {
   step = "opening the folder";
   const int k = settings_.folderIndex;
   auto folder = k > 1 ? folderList->Item(k) : account_.Mailbox();
+  if (recorder_ != nullptr) {
+    step = "recording the run in the ledger";
+    recorder_->BeginRun(folder->Name(), RunOptionsText(settings_));
+    ledgerRunBegun_ = true;
+  }
   step = "opening the folder " + folder->Name();
   auto messages = folder->Messages(settings_.deleteMessages);
   tracing_ = frontEnd_.Tracing();
@@ -104,12 +137,22 @@ void Run::Execute() {
   full_.reset();
   if (stopped || frontEnd_.StopRequested()) {
     stopped = true;
+    if (recorder_ != nullptr) {
+      step = "recording the stop in the ledger";
+      recorder_->Sync();
+      recorder_->EndRun(false, counts.messages, counts.accountingFiles);
+    }
     return;
   }
 
   if (counts.accountingFiles > 0) {
     if (settings_.generateSummary) WriteSummary();
-  } else {
+  }
+  if (recorder_ != nullptr) {
+    step = "recording the end of the run in the ledger";
+    recorder_->EndRun(true, counts.messages, counts.accountingFiles);
+  }
+  if (counts.accountingFiles == 0) {
     frontEnd_.ShowMessageBox({"No Files to process in this folder.", MessageIcon::kNone, ""});
   }
   pointer_.Restore();
@@ -149,7 +192,10 @@ void Run::CheckOutputsBeforeWalk() {
     step = "checking the summary file";
     CheckWritableUnchanged(state_.SummaryPath);
   }
-  // The collection ledger's check belongs here, beside the other outputs.
+  if (recorder_ != nullptr) {
+    step = "opening the ledger";
+    recorder_->Open();
+  }
   step = "opening the full accounting file";
   full_.emplace(settings_.fullAccountingPath);
 }
@@ -179,6 +225,10 @@ void Run::Walk(mail::MessageCollection& messages) {
     step += ", accounting file " + std::to_string(count);
     attachment->Save(state_.AccountingFilePath);
     FaultPoint("save");
+    if (recorder_ != nullptr) {
+      recorder_->RecordFile(message->Identity(), state_.AccountingFilePath);
+      FaultPoint("ledger");
+    }
     if (tracing_) TraceSaved(*message, count);
     MergeAccountingFile(state_, full_->Stream(), settings_.generateSummary);
     full_->CheckWrites();
@@ -199,8 +249,9 @@ void Run::Walk(mail::MessageCollection& messages) {
   }
 }
 
-// Makes the merged lines (and the kept scratch files) durable, then lets the
-// store remove the marked messages.
+// Makes the merged lines (and the kept scratch files) and the ledger's
+// records of their files durable, then lets the store remove the marked
+// messages.
 void Run::CommitDeletions(mail::MessageCollection& messages) {
   step = "syncing " + full_->Path() + " before deleting messages";
   full_->Sync();
@@ -210,6 +261,11 @@ void Run::CommitDeletions(mail::MessageCollection& messages) {
     fullDirectorySynced_ = true;
   }
   if (!settings_.cleanupTempFiles) SyncFileSystemOf(settings_.outputFolder);
+  if (recorder_ != nullptr) {
+    step = "syncing the ledger before deleting messages";
+    recorder_->Sync();
+    FaultPoint("ledger-sync");
+  }
   FaultPoint("sync");
   step = "deleting " + std::to_string(pendingDeletions_) + " handled messages";
   messages.CommitDeletions();
@@ -224,8 +280,8 @@ void Run::CommitDeletions(mail::MessageCollection& messages) {
 void Run::TraceSaved(mail::Message& message, std::int64_t count) {
   const mail::MessageIdentity identity = message.Identity();
   frontEnd_.Trace("saved accounting file " + std::to_string(count) + " (" + state_.AccountingFilePath +
-                  ") of message " + identity.store_id +
-                  (identity.message_id.empty() ? std::string() : " " + identity.message_id));
+                  ") of message " + identity.store +
+                  (identity.messageId.empty() ? std::string() : " " + identity.messageId));
 }
 
 void Run::WriteSummary() {
@@ -241,11 +297,11 @@ void Run::WriteSummary() {
 }  // namespace
 
 RunOutcome RunProcessing(RunState& state, mail::Account& account, RunFrontEnd& frontEnd,
-                         RunCounts* counts) {
+                         RunCounts* counts, ledger::CollectionRecorder* recorder) {
   std::string failure;
   bool stopped = false;
   {
-    Run run(state, account, frontEnd);
+    Run run(state, account, frontEnd, recorder);
     // Every grade of failure ends the run at the step where it happened: a bad
     // message (MessageError), a broken connection (ConnectionError) and a file
     // that cannot be written (Failure) alike. Going on past a bad message
@@ -256,6 +312,7 @@ RunOutcome RunProcessing(RunState& state, mail::Account& account, RunFrontEnd& f
       run.Execute();
     } catch (const std::exception& e) {
       failure = run.step.empty() ? e.what() : run.step + ": " + e.what();
+      run.RecordFailure(failure);
     }
     if (counts != nullptr) *counts = run.counts;
     stopped = run.stopped;

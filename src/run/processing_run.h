@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "accounting/run_state.h"
+#include "ledger/collection_recorder.h"
 #include "mail/mail_source.h"
 #include "run/front_end.h"
 
@@ -40,7 +41,11 @@ struct RunCounts {
 // next message: the marked deletions are committed after the full accounting
 // file is synced, the file is closed, and kStopped is returned without the
 // summary or the closing boxes.
+//
+// With a recorder, every accounting file saved is recorded in the ledger, and
+// the ledger is synced in the same step as the full accounting file, before
+// any message goes; a ledger that cannot be opened or written fails the run.
 RunOutcome RunProcessing(RunState& state, mail::Account& account, RunFrontEnd& frontEnd,
-                         RunCounts* counts = nullptr);
+                         RunCounts* counts = nullptr, ledger::CollectionRecorder* recorder = nullptr);
 
 }  // namespace tollbook

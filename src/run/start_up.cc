@@ -3,9 +3,16 @@
 #include <cstdlib>
 
 #include "base/text.h"
+#include "ledger/location.h"
+#include "ledger/recorder.h"
+#include "ledger/source.h"
 #include "mail/session_factory.h"
 
 namespace tollbook {
+
+std::unique_ptr<ledger::CollectionRecorder> OpenedAccount::CreateRecorder() const {
+  return ledger::CreateLedgerRecorder(ledgerPath, mailbox);
+}
 
 OpenedAccount OpenAccount(std::string_view location, const StartUpOptions& options) {
   const std::string resolved =
@@ -19,7 +26,15 @@ OpenedAccount OpenAccount(std::string_view location, const StartUpOptions& optio
   sessionOptions.trace = options.trace;
   sessionOptions.warn = options.warn;
   OpenedAccount opened;
-  opened.session = mail::CreateSession(resolved, sessionOptions);
+  opened.mailbox = ledger::LocationWithoutPassword(resolved);
+  if (ledger::IsLedgerLocation(resolved)) {
+    opened.mailboxIsLedger = true;
+    opened.session =
+        ledger::CreateLedgerSession(ledger::LedgerLocationPath(resolved, options.ledgerChoice));
+  } else {
+    opened.ledgerPath = ledger::ResolveLedgerPath(options.ledgerChoice);
+    opened.session = mail::CreateSession(resolved, sessionOptions);
+  }
   opened.account = opened.session->Login("", "");
   if (!opened.account) throw mail::LoginError("the log-in gave no account");
   return opened;

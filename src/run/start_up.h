@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ledger/collection_recorder.h"
 #include "mail/mail_source.h"
 
 namespace tollbook {
@@ -22,10 +23,16 @@ inline constexpr std::string_view kStartUpFailureText =
 inline constexpr std::string_view kPasswordCommandVariable = "TOLLBOOK_IMAP_PASSWORD_COMMAND";
 
 // The logged-in account and the session it came from; the account is
-// released first.
+// released first. With them, what a run on the account records into.
 struct OpenedAccount {
   std::unique_ptr<mail::Session> session;
   std::unique_ptr<mail::Account> account;
+  std::string mailbox;      // the location opened, without any password
+  bool mailboxIsLedger = false;  // a "ledger:" location: read-only, nothing deleted
+  std::string ledgerPath;   // the ledger runs record into; empty: none
+
+  // A recorder into ledgerPath for one run, or null when none is kept.
+  std::unique_ptr<ledger::CollectionRecorder> CreateRecorder() const;
 };
 
 // What start-up takes besides the location.
@@ -34,13 +41,17 @@ struct StartUpOptions {
   std::optional<std::string> passwordCommand;
   mail::TraceSink trace;  // each step of connecting and logging in, when set
   mail::TraceSink warn;   // warnings; standard error when unset
+  // The ledger runs record into, as the command line chose it: a path,
+  // "off", or unset for the default (resolved by ledger::ResolveLedgerPath).
+  std::optional<std::string> ledgerChoice;
 };
 
 // Opens the mailbox at location ("maildir:PATH", a directory path,
-// "imap://..." or "imaps://..."); an empty location means the default one
-// (mail::DefaultMailboxLocation). Logs in with two empty texts. Throws
-// mail::LoginError whose message names the mailbox and the cause
-// (mail::SettingError when the location or a setting is malformed).
+// "imap://..." or "imaps://...", "ledger:" or "ledger:PATH"); an empty
+// location means the default one (mail::DefaultMailboxLocation). Logs in with
+// two empty texts. Throws mail::LoginError whose message names the mailbox
+// and the cause (mail::SettingError when the location or a setting is
+// malformed).
 OpenedAccount OpenAccount(std::string_view location, const StartUpOptions& options = {});
 
 // "Remote" when the account is a local copy of the mailbox, else "Connected".

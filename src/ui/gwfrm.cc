@@ -77,6 +77,7 @@ bool GWfrm::Form_Load() {
     if (!opened.account) throw mail::LoginError("the log-in gave no account");
     GwSession = std::move(opened.session);
     GwAccount = std::move(opened.account);
+    recording_ = std::move(opened);
   } catch (const std::exception& e) {
     ShowBox({std::string(kStartUpFailureText), MessageIcon::kCritical, ""},
             QString::fromStdString(e.what()));
@@ -104,11 +105,20 @@ void GWfrm::Command1_Click() {
 
 void GWfrm::Command4_Click() {
   if (!GwAccount || running_) return;
+  if (recording_.mailboxIsLedger && Check1->isChecked()) {
+    ShowBox({"The mailbox " + recording_.mailbox +
+                 " is a ledger, which is read-only: \"Delete message once processed\" cannot be used "
+                 "with it.",
+             MessageIcon::kWarning, ""});
+    return;
+  }
   if (!EnsureConnected() || !ResolveTypedFolder()) return;
   running_ = true;
   closeDuringRun_ = false;
   eventPollClock_.invalidate();
-  if (RunProcessing(runState_, *GwAccount, *this) == RunOutcome::kFailed && !GwAccount->Connected()) {
+  const auto recorder = recording_.CreateRecorder();
+  if (RunProcessing(runState_, *GwAccount, *this, nullptr, recorder.get()) == RunOutcome::kFailed &&
+      !GwAccount->Connected()) {
     Text1->setText(QString::fromLatin1(kNotConnectedText));
   }
   running_ = false;
@@ -169,6 +179,7 @@ bool GWfrm::EnsureConnected() {
     GwAccount.reset();  // the old account goes before its session
     GwSession = std::move(opened.session);
     GwAccount = std::move(opened.account);
+    recording_ = std::move(opened);
   } catch (const std::exception& e) {
     Text1->setText(QString::fromLatin1(kNotConnectedText));
     ShowBox({std::string("The connection to the mailbox was lost and cannot be opened again: ") + e.what(),

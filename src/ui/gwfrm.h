@@ -93,6 +93,8 @@ class GWfrm : public QWidget, public RunFrontEnd {
 
   std::unique_ptr<mail::Session> GwSession;
   std::unique_ptr<mail::Account> GwAccount;
+  // What the account's runs record into, and whether it is itself a ledger.
+  OpenedAccount recording_;
   RunState runState_;
   QElapsedTimer currentRepaintClock_;
   QElapsedTimer eventPollClock_;  // since the run last took the window's events

@@ -10,12 +10,16 @@
 #include <map>
 #include <optional>
 
-#include "base/run_lock.h"
+#include <ctime>
+
 #include "accounting/run_state.h"
-#include "support/memory_source.h"
+#include "base/run_lock.h"
+#include "ledger/sqlite_db.h"
 #include "sample/sample_mailbox.h"
+#include "support/memory_source.h"
 #include "mail/session_factory.h"
 #include "run/processing_run.h"
+#include "support/mime_fixture.h"
 #include "support/run_program.h"
 #include "support/test_support.h"
 
@@ -96,6 +100,9 @@ TEST(Cli, BadUsageExitsWithTwo) {
       {{"--output="}, "tollbook-cli: --output needs a value that is not empty\n", {}},
       {{"--folder", ""}, "tollbook-cli: --folder needs a value that is not empty\n", {}},
       {{"--delete=yes"}, "tollbook-cli: --delete takes no value\n", {}},
+      {{"--no-ledger=yes"}, "tollbook-cli: --no-ledger takes no value\n", {}},
+      {{"--ledger", "/l.sqlite", "--no-ledger"},
+       "tollbook-cli: --ledger and --no-ledger exclude each other; give one\n", {}},
       {{"/some/Maildir"},
        "tollbook-cli: unexpected argument /some/Maildir (the mailbox is given with --mailbox)\n", {}},
       {{"--", "--delete"},
@@ -350,9 +357,10 @@ TEST_F(CliTest, QuietVerboseAndDryRun) {
                          "\ntollbook-cli: opened the folder Accounting: 60 messages (read-only)\n";
   for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
     SCOPED_TRACE(lines[i]);
-    // "UNIQUE-NAME <MESSAGE-ID> "acct" SIZE bytes, would be deleted"
+    // "maildir UNIQUE-NAME <MESSAGE-ID> "acct" SIZE bytes, would be deleted"
     const std::string n = std::to_string(i + 1);
-    const auto blank = lines[i].find(' ');
+    EXPECT_TRUE(lines[i].starts_with("maildir 17"));
+    const auto blank = lines[i].find(' ', 8);
     const auto quote = lines[i].find(" \"");
     const std::string size = lines[i].substr(lines[i].find("\" ") + 2);
     EXPECT_EQ(size, std::to_string(ReadFile(out_ + "/acct " + n).size()) + " bytes, would be deleted");
@@ -397,6 +405,124 @@ TEST(SampleProgram, UsageAsTollbookCli) {
   const Result dashed = RunCli(Invocation{{"--messages", "2", "--", "-odd"}, dir.Path(), {}, TOLLBOOK_SAMPLE_PATH});
   EXPECT_EQ(dashed.status, 0) << dashed.err;
   EXPECT_TRUE(FileExists(dir / "-odd"));
+}
+
+std::int64_t LedgerCount(const std::string& ledger, const char* sql) {
+  return ledger::Database(ledger, SQLITE_OPEN_READONLY).QueryInteger(sql);
+}
+
+// A deleting run, then the same run again (it finds nothing): the ledger in
+// its default place keeps the first run's files, and ledger: gives back that
+// run's fullacct.csv and summary.csv byte for byte.
+TEST_F(CliTest, TheLedgerKeepsWhatADeletingRunTookAndGivesItBack) {
+  const std::map<std::string, std::optional<std::string>> environment{
+      {"TOLLBOOK_LEDGER", std::nullopt}, {"XDG_DATA_HOME", dir_ / "data"}};
+  const std::string ledger = dir_ / "data/tollbook/ledger.sqlite";
+  const std::vector<std::string> run{"--mailbox", maildir_, "--folder", "Accounting", "--delete",
+                                     "--cleanup", "--summary", "--output"};
+  auto withOutput = [&](std::vector<std::string> args, const std::string& output) {
+    args.push_back(output);
+    return args;
+  };
+  const Result first = RunCli({withOutput(run, out_), "", environment});
+  ASSERT_EQ(first.status, 0) << first.err;
+  const std::string full = ReadFile(out_ + "/fullacct.csv"), summary = ReadFile(out_ + "/summary.csv");
+  ASSERT_NE(full, "");
+
+  const std::string again = dir_ / "again";
+  ASSERT_EQ(::mkdir(again.c_str(), 0700), 0);
+  const Result second = RunCli({withOutput(run, again), "", environment});
+  EXPECT_EQ(second.out, "No Files to process in this folder.\nAccounting Files Processed 0\n");
+  EXPECT_EQ(ReadFile(again + "/fullacct.csv"), "");
+  EXPECT_EQ(LedgerCount(ledger, "SELECT count(*) FROM files"), sample_.accountingMessages);
+  EXPECT_EQ(LedgerCount(ledger, "SELECT count(*) FROM runs WHERE outcome = 'completed'"), 2);
+
+  const std::string rebuilt = dir_ / "rebuilt";
+  ASSERT_EQ(::mkdir(rebuilt.c_str(), 0700), 0);
+  const Result fromLedger = RunCli({{"--mailbox", "ledger:", "--folder", "All", "--summary", "--output", rebuilt},
+                                    "", environment});
+  ASSERT_EQ(fromLedger.status, 0) << fromLedger.err;
+  EXPECT_EQ(fromLedger.out, "Accounting Files Processed " + std::to_string(sample_.accountingMessages) + "\n");
+  EXPECT_EQ(ReadFile(rebuilt + "/fullacct.csv"), full);
+  EXPECT_EQ(ReadFile(rebuilt + "/summary.csv"), summary);
+  EXPECT_EQ(LedgerCount(ledger, "SELECT count(*) FROM runs"), 2);  // a run on a ledger records nothing
+
+  const Result deleting = RunCli({{"--mailbox", "ledger:" + ledger, "--delete", "--output", rebuilt}, "", {}});
+  EXPECT_EQ(deleting.status, 2);
+  EXPECT_EQ(deleting.err, "tollbook-cli: --delete: the mailbox ledger:" + ledger +
+                              " is a ledger, which is read-only; run without --delete\n"
+                              "Try 'tollbook-cli --help'.\n");
+}
+
+// Runs that keep their messages, repeated: each file is stored once and then
+// seen; ledger: has a folder per month of the Date header (the collection
+// month without one), and a month's folder gives that month's files only.
+TEST(CliLedger, RepeatedRunsStoreOnceAndMonthFoldersHoldTheirMonth) {
+  TempDir dir;
+  testing::MaildirFixture mail(dir / "Maildir");
+  const std::string original = "Date: Fri, 1 Mar 2024 10:00:00 +0000\n";
+  const struct {
+    const char* date;  // the Date field, or "" for none
+    const char* content;
+  } messages[] = {{"Tue, 3 Nov 2026 10:00:00 +0000", "nov,1\r\n"},
+                  {"Thu, 1 Oct 2026 09:00:00 +0200", "oct,1\r\n"},
+                  {"", "undated,1\r\n"},
+                  {"30 Nov 2026 23:00 -0500", "nov,2\r\n"}};
+  int n = 0;
+  for (const auto& m : messages) {
+    std::string text = testing::MultipartMessage("acct", {testing::AttachmentPart("acct", m.content)});
+    text.replace(text.find(original), original.size(), *m.date ? std::string("Date: ") + m.date + "\n" : "");
+    mail.Deliver("", "cur", std::to_string(++n) + ".host:2,S", text);
+  }
+  const std::string ledger = dir / "ledger.sqlite";
+  for (int i = 0; i < 2; ++i) {
+    const Result result = RunCli({"--mailbox", dir / "Maildir", "--output", dir.Path(), "--ledger", ledger});
+    ASSERT_EQ(result.status, 0) << result.err;
+  }
+  EXPECT_EQ(LedgerCount(ledger, "SELECT count(*) FROM files"), 4);
+  EXPECT_EQ(LedgerCount(ledger, "SELECT count(*) FROM sightings"), 4);
+
+  char now[8];
+  const std::time_t t = std::time(nullptr);
+  std::strftime(now, sizeof now, "%Y-%m", std::gmtime(&t));
+  const Result folders = RunCli({"--mailbox", "ledger:" + ledger, "--list-folders"});
+  EXPECT_EQ(folders.out, std::string("All\n2026-10\n2026-11\n") + now + "\n");
+  const Result november = RunCli({"--mailbox", "ledger:" + ledger, "--folder", "2026-11", "--output", dir.Path()});
+  ASSERT_EQ(november.status, 0) << november.err;
+  const std::string full = ReadFile(dir / "fullacct.csv");
+  EXPECT_NE(full.find("nov,1\r\n"), std::string::npos) << full;
+  EXPECT_NE(full.find("nov,2\r\n"), std::string::npos) << full;
+  EXPECT_EQ(full.find("oct,1"), std::string::npos) << full;
+}
+
+// A ledger that is not SQLite, or that another program holds locked, fails
+// the run before any message is deleted, naming the ledger and the cause;
+// the file stays as it was.
+TEST_F(CliTest, ABrokenLedgerFailsTheRunBeforeAnythingIsDeleted) {
+  const std::string damaged = dir_ / "damaged.sqlite", locked = dir_ / "locked.sqlite";
+  testing::WriteFile(damaged, "not a database, just text that someone saved here\n");
+  {
+    ledger::Database db(locked, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    db.Execute("PRAGMA journal_mode = WAL");
+  }
+  ASSERT_EQ(RunCli({"--mailbox", maildir_, "--folder", "Accounting", "--output", out_, "--ledger", locked})
+                .status,
+            0);
+  ledger::Database holder(locked, SQLITE_OPEN_READWRITE);
+  holder.Execute("BEGIN EXCLUSIVE; DELETE FROM sightings");
+  const struct {
+    std::string ledger;
+    const char* cause;
+  } cases[] = {{damaged, ": file is not a database"}, {locked, ": database is locked"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.ledger);
+    const Result result = RunCli({"--mailbox", maildir_, "--folder", "Accounting", "--output", out_,
+                                  "--delete", "--ledger", c.ledger});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find(c.ledger + c.cause), std::string::npos) << result.err;
+    EXPECT_EQ(AccountingFiles().size(), static_cast<std::size_t>(60));
+  }
+  EXPECT_EQ(ReadFile(damaged), "not a database, just text that someone saved here\n");
 }
 
 TEST(SampleProgram, WritesAMailboxOnceAndRefusesASecond) {

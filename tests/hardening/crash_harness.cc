@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "hardening/hardening_support.h"
+#include "ledger/sqlite_db.h"
 #include "support/test_support.h"
 
 namespace tollbook::testing {
@@ -50,7 +51,32 @@ std::string Message(const std::string& subject, const std::vector<std::pair<std:
   return m + "--b-b-b--\n";
 }
 
+// The contents of the ledger's stored files, each as often as it is stored.
+std::multiset<std::string> LedgerContents(const std::string& ledger) {
+  std::multiset<std::string> contents;
+  if (!FileExists(ledger)) return contents;
+  ledger::Database db(ledger, SQLITE_OPEN_READONLY);
+  // A run killed right after creating the ledger leaves it without tables.
+  if (db.QueryInteger("SELECT count(*) FROM sqlite_master WHERE name = 'files'") == 0) return contents;
+  ledger::Statement files(db, "SELECT content FROM files");
+  while (files.Step()) contents.insert(files.Text(0));
+  return contents;
+}
+
 }  // namespace
+
+std::string CheckStoredOnce(const std::vector<CrashMessage>& messages, const std::string& ledger) {
+  auto contents = LedgerContents(ledger);
+  std::string problems;
+  for (const auto& m : messages) {
+    if (!m.accounting) continue;
+    const auto count = contents.count(m.attachment);
+    if (count != 1) problems += m.name + " is stored " + std::to_string(count) + " times; ";
+    contents.erase(m.attachment);
+  }
+  if (!contents.empty()) problems += std::to_string(contents.size()) + " stored files of no message; ";
+  return problems;
+}
 
 std::string Base64Lines(const std::string& bytes) {
   static const char kAlphabet[] =
@@ -112,6 +138,7 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
   if (pid == 0) {
     ::dup2(outputFd, 1);
     ::dup2(outputFd, 2);
+    ::setenv("TOLLBOOK_LEDGER", "off", 0);  // never the one in the home folder
     if (killAt.empty()) {
       ::unsetenv("TOLLBOOK_KILL_AT");
     } else {
@@ -153,8 +180,10 @@ std::vector<std::string> RemainingMessages(const std::string& maildir) {
 
 std::string CheckNothingLost(const std::vector<CrashMessage>& messages,
                              const std::string& maildir,
-                             const std::vector<std::string>& outputFolders, bool cleanup) {
+                             const std::vector<std::string>& outputFolders, bool cleanup,
+                             const std::string& ledger) {
   const auto remaining = RemainingMessages(maildir);
+  const auto stored = ledger.empty() ? std::multiset<std::string>() : LedgerContents(ledger);
   const std::set<std::string> present(remaining.begin(), remaining.end());
   struct Output {
     std::string fullacct;
@@ -191,6 +220,9 @@ std::string CheckNothingLost(const std::vector<CrashMessage>& messages,
     if (!kept) {
       problems += m.name + " is gone but no output folder holds its lines" +
                   (cleanup ? "" : " and its scratch file") + "; ";
+    }
+    if (!ledger.empty() && stored.count(m.attachment) == 0) {
+      problems += m.name + " is gone but the ledger does not hold its file; ";
     }
   }
   return problems;

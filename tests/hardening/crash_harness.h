@@ -45,11 +45,17 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
 // there byte for byte, no message without an accounting attachment is gone,
 // and every accounting message that is gone has all its lines in the
 // fullacct.csv of one of the output folders and (unless cleanup) a scratch
-// file of that folder holding its attachment. Returns the problems found, or
-// the empty text.
+// file of that folder holding its attachment, and (when ledger is given) its
+// attachment stored in that ledger. Returns the problems found, or the empty
+// text.
 std::string CheckNothingLost(const std::vector<CrashMessage>& messages,
                              const std::string& maildir,
-                             const std::vector<std::string>& outputFolders, bool cleanup);
+                             const std::vector<std::string>& outputFolders, bool cleanup,
+                             const std::string& ledger = "");
+
+// Checks that the ledger stores every accounting attachment of messages
+// exactly once. Returns the problems found, or the empty text.
+std::string CheckStoredOnce(const std::vector<CrashMessage>& messages, const std::string& ledger);
 
 // The names of the messages still in the folder.
 std::vector<std::string> RemainingMessages(const std::string& maildir);

@@ -7,10 +7,14 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
 #include "hardening/hardening_support.h"
+#include "base/errors.h"
+#include "ledger/recorder.h"
+#include "ledger/sqlite_db.h"
 
 namespace tollbook::testing {
 namespace {
@@ -129,6 +133,47 @@ TEST_P(DiskFull, SmallTmpfsAtEverySize) {
 
 INSTANTIATE_TEST_SUITE_P(Table, DiskFull, ::testing::ValuesIn(Scenarios()),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The ledger on a small tmpfs, at every size, and on a read-only one: a run
+// that cannot record fails naming the ledger and the cause, and deletes no
+// message whose file the ledger does not hold.
+TEST(DiskFullLedger, ARunThatCannotRecordNamesTheLedgerAndKeepsItsMessages) {
+  const auto attachments = LongLines(6, 40);
+  int failures = 0;
+  for (std::size_t size = 8192; size <= 256 * 1024 + 8192; size += 16384) {
+    const bool readOnly = size > 256 * 1024;
+    TempDir dir, ledgerDir;
+    TmpfsMount mount(ledgerDir.Path(), size, readOnly);
+    if (!mount.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (not root)";
+    const std::string path = ledgerDir / "ledger.sqlite";
+    auto store = AccountingStore(attachments);
+    RecordingFrontEnd frontEnd;
+    frontEnd.recordPositions = false;
+    frontEnd.settings = FolderSettings(dir.Path(), true);
+    auto recorder = ledger::CreateLedgerRecorder(path, "memory");
+    const RunReport report = RunOnStore(store, frontEnd, recorder.get());
+    recorder.reset();
+    SCOPED_TRACE("tmpfs of " + std::to_string(size) + " bytes: " + report.Text());
+    if (!report.completed) {
+      ++failures;
+      EXPECT_NE(report.failure.find(path + ": "), std::string::npos);
+      const auto names = [&](const char* cause) { return report.failure.find(cause) != std::string::npos; };
+      EXPECT_TRUE(readOnly ? names("Read-only file system")
+                           : names("database or disk is full") || names("No space left on device"));
+    }
+    std::set<std::string> stored;
+    try {
+      ledger::Database db(path, SQLITE_OPEN_READONLY);
+      ledger::Statement files(db, "SELECT content FROM files");
+      while (files.Step()) stored.insert(files.Text(0));
+    } catch (const tollbook::Failure&) {  // no ledger or one without its tables: nothing stored
+    }
+    for (const auto& id : report.deleted) {
+      EXPECT_EQ(stored.count(attachments[std::stoul(id.substr(1)) - 1]), 1u) << id;
+    }
+  }
+  EXPECT_GE(failures, 3);
+}
 
 // The summary alone does not fit: the error names summary.csv, and the
 // messages (whose lines are complete and synced in fullacct.csv) are deleted.

@@ -52,11 +52,12 @@ RunSettings FolderSettings(const std::string& folder, bool cleanup) {
   return settings;
 }
 
-RunReport RunOnStore(const std::shared_ptr<mail::MemoryStore>& store, RunFrontEnd& frontEnd) {
+RunReport RunOnStore(const std::shared_ptr<mail::MemoryStore>& store, RunFrontEnd& frontEnd,
+                     ledger::CollectionRecorder* recorder) {
   RunState state(1000);
   auto account = mail::CreateMemorySession(store)->Login("", "");
   RunReport report;
-  report.completed = RunProcessing(state, *account, frontEnd) == RunOutcome::kCompleted;
+  report.completed = RunProcessing(state, *account, frontEnd, nullptr, recorder) == RunOutcome::kCompleted;
   auto* recording = dynamic_cast<RecordingFrontEnd*>(&frontEnd);
   if (!report.completed && recording != nullptr && !recording->failures.empty()) {
     report.failure = recording->failures.back();

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ledger/collection_recorder.h"
 #include "support/memory_source.h"
 #include "run/front_end.h"
 #include "support/test_support.h"
@@ -34,8 +35,9 @@ std::shared_ptr<mail::MemoryStore> AccountingStore(const std::vector<std::string
 // deleting messages, with the summary, cleanup as given.
 RunSettings FolderSettings(const std::string& folder, bool cleanup);
 
-// Runs one processing run in this process.
-RunReport RunOnStore(const std::shared_ptr<mail::MemoryStore>& store, RunFrontEnd& frontEnd);
+// Runs one processing run in this process, recording into recorder when given.
+RunReport RunOnStore(const std::shared_ptr<mail::MemoryStore>& store, RunFrontEnd& frontEnd,
+                     ledger::CollectionRecorder* recorder = nullptr);
 
 // Runs `body` in a forked child and returns the text it produced. The child
 // ends with _exit; a child that dies by a signal gives "child died by signal N".

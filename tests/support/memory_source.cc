@@ -60,6 +60,10 @@ class MemoryMessage : public Message {
     marked_.push_back(message_);
   }
   std::string Describe() override { return store_->folders[folder_].messages[message_].id; }
+  MessageIdentity Identity() override {
+    const auto& data = store_->folders[folder_].messages[message_];
+    return {"memory " + data.id, data.messageId, data.date};
+  }
 
  private:
   StorePtr store_;

@@ -19,6 +19,7 @@ struct MemoryMessageData {
   std::string id;  // what Describe() returns
   std::vector<MemoryAttachmentData> attachments;
   bool deleted = false;  // set when a deletion was committed
+  std::string messageId, date;  // what Identity() gives besides the id
 };
 
 struct MemoryFolderData {

@@ -19,6 +19,8 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   const pid_t child = ::fork();
   if (child == 0) {
     if (!directory.empty() && ::chdir(directory.c_str()) != 0) ::_exit(120);
+    // Never the real ledger in the home folder: a test that wants one names it.
+    ::setenv("TOLLBOOK_LEDGER", "off", 0);
     for (const auto& [name, value] : environment) {
       if (value) {
         ::setenv(name.c_str(), value->c_str(), 1);

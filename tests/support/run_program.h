@@ -16,7 +16,8 @@ struct ProgramResult {
 
 // Runs program with args, standard input from /dev/null, in directory (empty:
 // this process's), with environment applied on top of this process's (a value
-// sets the variable, nullopt removes it). Reports a test failure when the
+// sets the variable, nullopt removes it; TOLLBOOK_LEDGER is "off" unless this
+// process or environment sets it). Reports a test failure when the
 // program does not run to an exit.
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::string& directory = {},

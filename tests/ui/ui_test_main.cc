@@ -6,8 +6,9 @@
 #include <QDir>
 
 int main(int argc, char** argv) {
-  // ctest sets both; these defaults let the program also run by hand.
+  // ctest sets these; these defaults let the program also run by hand.
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  setenv("TOLLBOOK_LEDGER", "off", 0);  // never the real ledger in the home folder
   if (getenv("XDG_RUNTIME_DIR") == nullptr) {
     const QByteArray runtime = QDir::tempPath().toLocal8Bit() + "/tollbook-ui-tests-runtime";
     QDir().mkpath(QString::fromLocal8Bit(runtime));

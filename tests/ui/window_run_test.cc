@@ -1,5 +1,7 @@
 // A run started with "GO": settings read from the controls, the captions and
 // the pointer while it works, its message boxes, and its files.
+#include <filesystem>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCheckBox>
@@ -110,6 +112,45 @@ TEST_F(WindowRunTest, RunFromTheWindowWritesWhatTollbookCliWrites) {
 #else
   GTEST_SKIP() << "tollbook-cli is not part of this build";
 #endif
+}
+
+// The window records into the ledger that TOLLBOOK_LEDGER names, opens that
+// ledger as a mailbox with "ledger:", refuses "Delete message once processed"
+// there with a box, and without it gives back the first run's lines.
+TEST_F(WindowRunTest, RecordsIntoTheLedgerAndRefusesToDeleteFromOne) {
+  mail::WriteSampleMailbox(dir / "Maildir", {.messages = 20, .seed = 3});
+  std::filesystem::create_directory(dir / "first");
+  std::filesystem::create_directory(dir / "again");
+  const std::string maildir = dir / "Maildir", ledger = dir / "ledger.sqlite";
+  auto open = [this](ui::AccountOpener opener, const std::string& folder) {
+    window = std::make_unique<ui::GWfrm>(std::move(opener), boxes, QString::fromStdString(dir / folder));
+    ASSERT_TRUE(window->Form_Load());
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+  };
+  ::setenv("TOLLBOOK_LEDGER", ledger.c_str(), 1);
+  open([maildir] { return OpenAccount("maildir:" + maildir); }, "first");
+  ChooseFolder("Accounting");
+  Go();
+  open([] { return OpenAccount("ledger:"); }, "again");
+  ::setenv("TOLLBOOK_LEDGER", "off", 1);
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  const QString processed = boxes.shown[0].text;
+  EXPECT_TRUE(processed.startsWith("Accounting Files Processed ")) << processed.toStdString();
+
+  ChooseFolder("All");
+  QTest::mouseClick(Find<QCheckBox>(*window, "Check1"), Qt::LeftButton);
+  Go();
+  ASSERT_EQ(boxes.shown.size(), 2u);
+  EXPECT_EQ(boxes.shown[1].text.toStdString(),
+            "The mailbox ledger: is a ledger, which is read-only: \"Delete message once processed\" "
+            "cannot be used with it.");
+  EXPECT_FALSE(FileExists(dir / "again/fullacct.csv"));
+  QTest::mouseClick(Find<QCheckBox>(*window, "Check1"), Qt::LeftButton);
+  Go();
+  ASSERT_EQ(boxes.shown.size(), 3u);
+  EXPECT_EQ(boxes.shown[2].text, processed);
+  EXPECT_EQ(ReadFile(dir / "again/fullacct.csv"), ReadFile(dir / "first/fullacct.csv"));
 }
 
 TEST_F(WindowRunTest, EmptyFolderGivesTwoBoxesTheFirstUnderTheBusyPointer) {

@@ -20,7 +20,7 @@
 #include "mail/imap/message.h"
 #include "mail/imap/part_headers.h"
 #include "mail/imap/response_limits.h"
-#include "mail/mime/identity.h"
+#include "mail/mime/header_fields.h"
 
 namespace tollbook::mail {
 namespace {
@@ -129,8 +129,7 @@ class ImapMessageCollection : public MessageCollection {
  public:
   ImapMessageCollection(std::shared_ptr<vmime::net::store> store, std::string mailbox,
                         std::string name, std::string server, bool forDeletion)
-      : store_(std::move(store)),
-        where_(name + " on " + server),
+      : store_(std::move(store)), folderName_(name), where_(name + " on " + server),
         headers_([this] { return StoreConnection(); }, where_) {
     try {
       if (forDeletion) {
@@ -169,18 +168,19 @@ class ImapMessageCollection : public MessageCollection {
     }
     const std::size_t index = position_++;
     const auto& message = chunk_[index];
+    const std::string fields = message.topLevelFields.value_or("");
+    MessageIdentity identity{"imap " + folderName_ + " " + std::to_string(uidValidity_) + " " + message.uid,
+                             HeaderFieldValue(fields, "Message-ID"), HeaderFieldValue(fields, "Date")};
     return MakeImapMessage(
-        message.uid, where_, [this, index, uid = message.uid] { return FirstOf(index, uid); },
-        [this,
-         deletedByOthers = message.deleted && !message.flaggedByTollbook](const std::string& uid) {
+        message.uid, where_, std::move(identity), [this, index, uid = message.uid] { return FirstOf(index, uid); },
+        [this, deletedByOthers = message.deleted && !message.flaggedByTollbook](const std::string& uid) {
           if (!deletedByOthers) pending_.push_back(std::stoul(uid));
         },
         decodeBuffer_,
         [this](const std::string& uid, const std::string& section) { return Body(uid, section); },
         [this](const std::string& uid, const std::string& section, ImapDecodeBuffer& into) {
           StreamBody(uid, section, into);
-        },
-        [this, index, uid = message.uid] { return IdentityOf(index, uid); });
+        });
   }
 
   std::int64_t Count() override { return static_cast<std::int64_t>(uids_.size()); }
@@ -357,16 +357,6 @@ class ImapMessageCollection : public MessageCollection {
     return *firsts_[index];
   }
 
-  // The UID and the Message-ID and Date fields that the chunk's FETCH brought.
-  MessageIdentity IdentityOf(std::size_t index, const std::string& uid) {
-    if (index >= chunk_.size() || chunk_[index].uid != uid) {
-      throw MessageError("UID " + uid + " in " + where_ + " was read after the walk moved past it");
-    }
-    MessageIdentity identity{uid, "", ""};
-    if (chunk_[index].topLevelFields) ReadIdentityFields(*chunk_[index].topLevelFields, identity);
-    return identity;
-  }
-
   void FetchBodiesAhead() {
     bodies_.clear();
     bodyTried_.clear();
@@ -408,7 +398,7 @@ class ImapMessageCollection : public MessageCollection {
     try {
       std::string fields;
       for (const auto& field : ImapTopLevelFields()) fields += (fields.empty() ? "" : " ") + field;
-      fields += " MESSAGE-ID DATE";  // for Identity(); the part headers leave them out
+      for (const auto& field : ImapIdentityFields()) fields += " " + field;
       chunk_ = MessagesOf(*RunImapCommand(*StoreConnection(),
                                           "UID FETCH " + std::to_string(uids_[nextUid_]) + ":" +
                                               std::to_string(uids_[last]) +
@@ -443,6 +433,7 @@ class ImapMessageCollection : public MessageCollection {
   }
 
   std::shared_ptr<vmime::net::store> store_;
+  std::string folderName_;
   std::string where_;
   std::string mailbox_;  // the folder's name as a quoted IMAP string
   unsigned long uidValidity_ = 0;

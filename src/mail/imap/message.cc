@@ -157,13 +157,12 @@ class ImapAttachments : public AttachmentCollection {
 
 class ImapMessage : public Message {
  public:
-  ImapMessage(std::string uid, std::string where, ImapFirstFinder findFirst,
+  ImapMessage(std::string uid, std::string where, MessageIdentity identity, ImapFirstFinder findFirst,
               std::function<void(const std::string&)> markDeleted, std::shared_ptr<ImapDecodeBuffer> buffer,
-              ImapBodyFetcher prefetchedBody, ImapBodyStreamer streamBody,
-              std::function<MessageIdentity()> identity)
-      : uid_(std::move(uid)), findFirst_(std::move(findFirst)), markDeleted_(std::move(markDeleted)),
+              ImapBodyFetcher prefetchedBody, ImapBodyStreamer streamBody)
+      : uid_(std::move(uid)), identity_(std::move(identity)), findFirst_(std::move(findFirst)), markDeleted_(std::move(markDeleted)),
         buffer_(std::move(buffer)), prefetchedBody_(std::move(prefetchedBody)),
-        streamBody_(std::move(streamBody)), identity_(std::move(identity)) {
+        streamBody_(std::move(streamBody)) {
     describe_ = "UID " + uid_ + " in " + where;
   }
 
@@ -184,16 +183,16 @@ class ImapMessage : public Message {
 
   void Delete() override { markDeleted_(uid_); }
   std::string Describe() override { return describe_; }
-  MessageIdentity Identity() override { return identity_(); }
+  MessageIdentity Identity() override { return identity_; }
 
  private:
   std::string uid_;
+  MessageIdentity identity_;
   ImapFirstFinder findFirst_;
   std::function<void(const std::string&)> markDeleted_;
   std::shared_ptr<ImapDecodeBuffer> buffer_;
   ImapBodyFetcher prefetchedBody_;
   ImapBodyStreamer streamBody_;
-  std::function<MessageIdentity()> identity_;
   std::string describe_;
 };
 
@@ -217,14 +216,19 @@ const std::vector<std::string>& ImapTopLevelFields() {
   return fields;
 }
 
-std::unique_ptr<Message> MakeImapMessage(std::string uid, std::string where, ImapFirstFinder findFirst,
+const std::vector<std::string>& ImapIdentityFields() {
+  static const std::vector<std::string> fields = {vmime::fields::MESSAGE_ID, vmime::fields::DATE};
+  return fields;
+}
+
+std::unique_ptr<Message> MakeImapMessage(std::string uid, std::string where, MessageIdentity identity,
+                                         ImapFirstFinder findFirst,
                                          std::function<void(const std::string& uid)> markDeleted,
                                          std::shared_ptr<ImapDecodeBuffer> decodeBuffer,
-                                         ImapBodyFetcher prefetchedBody, ImapBodyStreamer streamBody,
-                                         std::function<MessageIdentity()> identity) {
-  return std::make_unique<ImapMessage>(std::move(uid), std::move(where), std::move(findFirst),
+                                         ImapBodyFetcher prefetchedBody, ImapBodyStreamer streamBody) {
+  return std::make_unique<ImapMessage>(std::move(uid), std::move(where), std::move(identity), std::move(findFirst),
                                        std::move(markDeleted), std::move(decodeBuffer), std::move(prefetchedBody),
-                                       std::move(streamBody), std::move(identity));
+                                       std::move(streamBody));
 }
 
 }  // namespace tollbook::mail

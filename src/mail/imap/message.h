@@ -69,20 +69,22 @@ std::optional<ImapFirstAttachment> FindImapFirstAttachment(const ImapMessageInfo
 // Gives the message's first attachment, as FindImapFirstAttachment() finds it.
 using ImapFirstFinder = std::function<std::optional<ImapFirstAttachment>()>;
 
-// The message with UID uid of a walk. markDeleted is called with the UID by
+// The message with UID uid of a walk, whose Identity() is identity. markDeleted is called with the UID by
 // Delete(). where names the folder for messages ("INBOX on
 // imaps://host:993"). The first attachment's body is the one fetched ahead
-// when prefetchedBody has it, else it streams through streamBody; it is
-// decoded as DecodeMimeBody() (mime/decode.h) decodes, a base64 or uuencoded
-// one through decodeBuffer, which the messages of a walk share.
-// identity gives what Identity() returns.
-std::unique_ptr<Message> MakeImapMessage(std::string uid, std::string where, ImapFirstFinder findFirst,
+// when prefetchedBody has it, else it streams through streamBody; a base64
+// or quoted-printable one is decoded through decodeBuffer, which the
+// messages of a walk share.
+std::unique_ptr<Message> MakeImapMessage(std::string uid, std::string where, MessageIdentity identity,
+                                         ImapFirstFinder findFirst,
                                          std::function<void(const std::string& uid)> markDeleted,
                                          std::shared_ptr<ImapDecodeBuffer> decodeBuffer,
-                                         ImapBodyFetcher prefetchedBody, ImapBodyStreamer streamBody,
-                                         std::function<MessageIdentity()> identity);
+                                         ImapBodyFetcher prefetchedBody, ImapBodyStreamer streamBody);
 
 // The header fields that decide whether the message itself is an attachment.
+// The walk fetches these and the fields of ImapIdentityFields() together.
 const std::vector<std::string>& ImapTopLevelFields();
+// The header fields a message's identity is read from: Message-ID and Date.
+const std::vector<std::string>& ImapIdentityFields();
 
 }  // namespace tollbook::mail

@@ -10,18 +10,18 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <vector>
 #include <vmime/exception.hpp>
 
 #include "base/errors.h"
 #include "base/file_system.h"
+#include "base/output_file.h"
 #include "mail/maildir/deleter.h"
 #include "mail/maildir/maildir.h"
 #include "mail/maildir/tree.h"
 #include "mail/mime/attachment.h"
 #include "mail/mime/file_stream.h"
-#include "mail/mime/identity.h"
+#include "mail/mime/header_fields.h"
 #include "mail/mime/scan.h"
 #include "mail/vmime_init.h"
 
@@ -110,6 +110,9 @@ std::string FullPath(const Walk& walk, const MaildirFileEntry& file) {
   return MaildirFilePath(walk.folderPath, file);
 }
 
+// At most this much of a message is read for its Message-ID and Date.
+constexpr std::size_t kHeaderLimit = 256 * 1024;
+
 class MaildirMessage : public Message {
  public:
   MaildirMessage(std::shared_ptr<Walk> walk, MaildirFileEntry file,
@@ -128,18 +131,14 @@ class MaildirMessage : public Message {
 
   std::string Describe() override { return RelativePath(file_); }
 
-  // The unique name, and the fields of the header block (its first 64 KB).
   MessageIdentity Identity() override {
-    MessageIdentity identity{std::string(file_.BaseName()), "", ""};
-    const std::string path = FullPath(*walk_, file_);
-    std::ifstream in(path, std::ios::binary);
-    std::string head(64 * 1024, '\0');
-    in.read(head.data(), static_cast<std::streamsize>(head.size()));
-    if (in.bad() || (!in && in.gcount() == 0 && !in.eof())) {
-      throw MessageError("cannot read message " + path + ": " + SystemErrorText(errno));
-    }
-    head.resize(static_cast<std::size_t>(in.gcount()));
-    ReadIdentityFields(head, identity);
+    MessageIdentity identity{"maildir " + std::string(file_.BaseName()), {}, {}};
+    std::string header;
+    TranslateVmime("cannot read the header of message " + FullPath(*walk_, file_), [&] {
+      header = stream_->ReadRange(0, stream_->HeaderBlockEnd(0, std::min(kHeaderLimit, stream_->Size())));
+    });
+    identity.messageId = HeaderFieldValue(header, "Message-ID");
+    identity.date = HeaderFieldValue(header, "Date");
     return identity;
   }
 

@@ -91,3 +91,24 @@ bool IsContentField(std::string_view name) {
 }
 
 }  // namespace tollbook::mail
+
+namespace tollbook::mail {
+
+std::string HeaderFieldValue(std::string_view block, std::string_view name) {
+  for (const auto& field : SplitHeaderFields(block).fields) {
+    if (!EqualsIgnoreCase(field.name, name)) continue;
+    std::string_view text = block.substr(field.begin, field.end - field.begin);
+    const auto colon = text.find(':');
+    if (colon == std::string_view::npos) return {};
+    std::string value;
+    for (const char c : text.substr(colon + 1)) {
+      if (c != '\r' && c != '\n') value += c;
+    }
+    const auto first = value.find_first_not_of(" \t");
+    if (first == std::string::npos) return {};
+    return value.substr(first, value.find_last_not_of(" \t") - first + 1);
+  }
+  return {};
+}
+
+}  // namespace tollbook::mail

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -31,6 +32,11 @@ struct HeaderFields {
 // blank) are skipped, and an empty or blank-only line ends the header. The
 // names point into block.
 HeaderFields SplitHeaderFields(std::string_view block);
+
+// The value of the first field named name (case aside) in block, unfolded
+// (line breaks removed) and without the blanks around it; empty when there
+// is none.
+std::string HeaderFieldValue(std::string_view block, std::string_view name);
 
 // Whether a field of this name is one of the Content-* fields (case aside).
 bool IsContentField(std::string_view name);

@@ -107,13 +107,13 @@ TEST_F(CliImapTest, ListFoldersGivesTheServersFolders) {
   EXPECT_TRUE(imap.out.starts_with("INBOX\n")) << imap.out;
 }
 
-// Everything after the first blank of each line: the dry run's lines without
-// the store's own identity.
+// Each dry-run line from its Message-ID on: the lines without the store's
+// own identity of the message.
 std::string WithoutFirstColumn(const std::string& text) {
   std::string out;
   for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
     const std::string line = text.substr(at, end - at);
-    out += (line.find('<') == std::string::npos ? line : line.substr(line.find(' ') + 1)) + "\n";
+    out += (line.find('<') == std::string::npos ? line : line.substr(line.find(" <") + 1)) + "\n";
   }
   return out;
 }

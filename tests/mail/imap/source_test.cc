@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 
 #include "accounting/merge.h"
 #include "mail/imap/dovecot_server.h"
@@ -39,7 +40,9 @@ class DovecotEnvironment : public ::testing::Environment {
       testing::WriteMaildirMessage(root, ".Accounting", message.name, "", message.raw);
     }
     const std::string acct = testing::SmtpLine("I", "03/07/2003", "fay", 9) + "\r\n";
-    testing::WriteMaildirMessage(root, "", "i1", "", testing::MixedMessage("inbox", {testing::Base64Part("acct", acct)}));
+    testing::WriteMaildirMessage(root, "", "i1", "",
+                                 "Message-ID: <i1@gw.example>\r\n" +
+                                     testing::MixedMessage("inbox", {testing::Base64Part("acct", acct)}));
     testing::WriteMaildirMessage(root, "", "i2", "S", "Subject: seen before\r\n\r\ntext\r\n");
     for (const char* folder : {".Zeta", ".alpha", ".Sub.Inner", ".Empty"}) {
       testing::WriteMaildirMessage(root, folder, "x", "", "Subject: x\r\n\r\nx\r\n");
@@ -139,6 +142,20 @@ TEST(ImapSourceTest, AccountIsConnectedAndOwnedByTheLogInUser) {
   EXPECT_EQ(account->Mailbox()->Name(), "INBOX");
   EXPECT_TRUE(account->Connected());
   EXPECT_EQ(account->Location(), "imaps://acct@127.0.0.1:" + std::to_string(server->ImapsPort()));
+}
+
+// A message's identity: the folder, its UIDVALIDITY and the UID, with the
+// Message-ID and Date fields fetched in the walk's batch.
+TEST(ImapSourceTest, MessagesKnowTheirIdentity) {
+  REQUIRE_DOVECOT();
+  auto account = LogIn(Url("imaps", server->ImapsPort()));
+  auto messages = account->Mailbox()->Messages(false);
+  auto first = messages->Next();
+  ASSERT_NE(first, nullptr);
+  const auto identity = first->Identity();
+  EXPECT_TRUE(std::regex_match(identity.store, std::regex("imap INBOX [1-9][0-9]* 1"))) << identity.store;
+  EXPECT_EQ(identity.messageId, "<i1@gw.example>");
+  EXPECT_EQ(identity.date, "Mon, 3 Mar 2003 10:00:00 +0000");
 }
 
 TEST(ImapSourceTest, FoldersListInboxFirstThenByName) {

@@ -122,13 +122,17 @@ TEST(MaildirSource, FolderMessagesComeFromTheFolderDirectory) {
   MaildirFixture maildir(dir / "Maildir");
   maildir.AddFolder("Accounting");
   maildir.Deliver("Accounting", "cur", "1709287201.M1P1.host:2,S",
-                  MultipartMessage("m", {AttachmentPart("acct", "x")}));
+                  "Message-ID:\n  <m1@gw.example> \n" + MultipartMessage("m", {AttachmentPart("acct", "x")}));
   maildir.Deliver("", "cur", "1709287202.M2P1.host:2,S", MultipartMessage("m", {}));
   auto account = LogIn(maildir.Root());
   auto messages = account->AllFolders()->Item(2)->Messages(true);
   auto first = messages->Next();
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(first->Describe(), "cur/1709287201.M1P1.host:2,S");
+  const auto identity = first->Identity();
+  EXPECT_EQ(identity.store, "maildir 1709287201.M1P1.host");
+  EXPECT_EQ(identity.messageId, "<m1@gw.example>");
+  EXPECT_EQ(identity.date, "Fri, 1 Mar 2024 10:00:00 +0000");
   EXPECT_EQ(messages->Next(), nullptr);
 }
 

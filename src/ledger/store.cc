@@ -1,0 +1,168 @@
+#include "ledger/store.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "base/errors.h"
+#include "base/text.h"
+
+namespace tollbook::ledger {
+namespace {
+
+// How long a run waits for another program that holds the ledger locked.
+constexpr int kBusyTimeoutMs = 2000;
+
+constexpr const char* kSchema = R"(
+CREATE TABLE IF NOT EXISTS runs (
+  id INTEGER PRIMARY KEY,
+  started TEXT NOT NULL,
+  ended TEXT,
+  mailbox TEXT NOT NULL,
+  folder TEXT NOT NULL,
+  options TEXT NOT NULL,
+  outcome TEXT NOT NULL,
+  messages INTEGER NOT NULL DEFAULT 0,
+  accounting_files INTEGER NOT NULL DEFAULT 0,
+  stored_files INTEGER NOT NULL DEFAULT 0,
+  seen_files INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE IF NOT EXISTS files (
+  id INTEGER PRIMARY KEY,
+  run_id INTEGER NOT NULL REFERENCES runs(id),
+  collected TEXT NOT NULL,
+  store_identity TEXT NOT NULL,
+  message_id TEXT NOT NULL,
+  date_header TEXT NOT NULL,
+  month TEXT NOT NULL,
+  sha256 TEXT NOT NULL,
+  size INTEGER NOT NULL,
+  content BLOB NOT NULL);
+CREATE INDEX IF NOT EXISTS files_by_identity ON files(store_identity, sha256);
+CREATE INDEX IF NOT EXISTS files_by_message_id ON files(message_id, sha256);
+CREATE INDEX IF NOT EXISTS files_by_month ON files(month, id);
+CREATE TABLE IF NOT EXISTS sightings (
+  id INTEGER PRIMARY KEY,
+  run_id INTEGER NOT NULL REFERENCES runs(id),
+  file_id INTEGER NOT NULL REFERENCES files(id),
+  seen TEXT NOT NULL,
+  store_identity TEXT NOT NULL);
+PRAGMA user_version = 1;
+)";
+
+// Refuses a file that is no ledger of a version this program knows. Returns
+// the version (0: an empty SQLite file).
+std::int64_t CheckVersion(Database& db) {
+  const std::int64_t version = db.QueryInteger("PRAGMA user_version");
+  if (version > kLedgerSchemaVersion) {
+    throw Failure("the ledger " + db.Path() + " has schema version " + std::to_string(version) +
+                  ", newer than this Tollbook's " + std::to_string(kLedgerSchemaVersion) +
+                  "; use a newer Tollbook or another ledger");
+  }
+  if (version == 0 && db.QueryInteger("SELECT count(*) FROM sqlite_master") != 0) {
+    throw Failure("the ledger " + db.Path() +
+                  " is an SQLite database of another program, not a ledger");
+  }
+  return version;
+}
+
+}  // namespace
+
+std::unique_ptr<Database> OpenLedgerForRecording(const std::string& path) {
+  struct stat st {};
+  const int flags = SQLITE_OPEN_READWRITE;
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno != ENOENT) throw FileError("cannot open the ledger", path, errno);
+    const auto folder = std::filesystem::path(path).parent_path();
+    std::error_code ec;
+    if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+    if (ec) throw Failure("cannot create the folder of the ledger " + path + ": " + ec.message());
+    // Created here, exclusively, for the system's own reason when that fails;
+    // an empty file is an empty SQLite database.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0 && errno != EEXIST) throw FileError("cannot create the ledger", path, errno);
+    if (fd >= 0) ::close(fd);
+  } else if (!S_ISREG(st.st_mode)) {
+    throw Failure("cannot open the ledger " + path + ": not a regular file");
+  }
+  auto db = std::make_unique<Database>(path, flags);
+  if (db->ReadOnly()) throw Failure("cannot write the ledger " + path + ": the file is read-only");
+  sqlite3_busy_timeout(db->Handle(), kBusyTimeoutMs);
+  if (CheckVersion(*db) == 0) {
+    if (db->QueryInteger("SELECT count(*) FROM sqlite_master") == 0) {
+      db->Execute("PRAGMA journal_mode = WAL");
+    }
+    db->Execute("BEGIN IMMEDIATE");
+    if (CheckVersion(*db) == 0) db->Execute(kSchema);
+    db->Execute("COMMIT");
+  }
+  Statement mode(*db, "PRAGMA journal_mode");
+  if (mode.Step() && !EqualsIgnoreCase(mode.Text(0), "wal")) {
+    mode.Reset();
+    db->Execute("PRAGMA journal_mode = WAL");
+  }
+  mode.Reset();
+  db->Execute("PRAGMA synchronous = NORMAL");
+  // Each checkpoint writes the log into the database and syncs both: the log
+  // may grow to 64 MiB before one, so that most runs need none.
+  db->Execute("PRAGMA wal_autocheckpoint = 16384");
+  return db;
+}
+
+std::unique_ptr<Database> OpenLedgerForReading(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) throw FileError("cannot open the ledger", path, errno);
+  auto db = std::make_unique<Database>(path, SQLITE_OPEN_READONLY);
+  sqlite3_busy_timeout(db->Handle(), kBusyTimeoutMs);
+  if (CheckVersion(*db) == 0)
+    throw Failure("the ledger " + path + " is empty: no run has recorded into it");
+  return db;
+}
+
+std::optional<std::string> MonthOfDate(std::string_view date) {
+  static constexpr std::string_view kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                                 "jul", "aug", "sep", "oct", "nov", "dec"};
+  std::size_t i = 0;
+  auto skipBlanks = [&] {
+    while (i < date.size() && (date[i] == ' ' || date[i] == '\t')) ++i;
+  };
+  skipBlanks();
+  if (const auto comma = date.find(','); comma != std::string_view::npos && comma < 12) {
+    i = comma + 1;
+    skipBlanks();
+  }
+  auto digits = [&] {
+    const std::size_t start = i;
+    while (i < date.size() && date[i] >= '0' && date[i] <= '9') ++i;
+    return date.substr(start, i - start);
+  };
+  const auto day = digits();
+  if (day.empty() || day.size() > 2) return std::nullopt;
+  skipBlanks();
+  if (i + 3 > date.size()) return std::nullopt;
+  int month = 0;
+  for (int m = 0; m < 12; ++m) {
+    if (EqualsIgnoreCase(date.substr(i, 3), kMonths[m])) month = m + 1;
+  }
+  if (month == 0) return std::nullopt;
+  i += 3;
+  skipBlanks();
+  const auto yearText = digits();
+  if (yearText.size() < 2 || yearText.size() > 4) return std::nullopt;
+  int year = 0;
+  for (const char c : yearText) year = year * 10 + (c - '0');
+  if (yearText.size() == 2) {
+    year += year < 50 ? 2000 : 1900;
+  } else if (yearText.size() == 3) {
+    year += 1900;
+  } else if (yearText.size() != 4) {
+    return std::nullopt;
+  }
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d-%02d", year, month);
+  return std::string(text);
+}
+
+}  // namespace tollbook::ledger

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace tollbook {
@@ -38,5 +39,24 @@ struct CaseInsensitiveEqual {
     return EqualsIgnoreCase(a, b);
   }
 };
+
+// text with every byte below 0x20 and 0x7F written as \xNN (lower-case
+// hex), so that it stays one line when shown.
+inline std::string PrintableText(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f) {
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
 
 }  // namespace tollbook

@@ -4,23 +4,6 @@
 
 namespace tollbook {
 
-std::string PrintableText(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
-      out += "\\x";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 15];
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
 std::int64_t DryRun(mail::Account& account, int folderIndex, bool deleteMessages, std::ostream& out,
                     std::string* step) {
   std::string scratch;

@@ -25,8 +25,4 @@ namespace tollbook {
 std::int64_t DryRun(mail::Account& account, int folderIndex, bool deleteMessages, std::ostream& out,
                     std::string* step = nullptr);
 
-// text with every byte below 0x20 and 0x7F written as \xNN, for one line of
-// output.
-std::string PrintableText(std::string_view text);
-
 }  // namespace tollbook

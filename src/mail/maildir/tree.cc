@@ -11,10 +11,10 @@
 
 #include "base/file_system.h"
 #include "mail/mail_source.h"
+#include "mail/modified_utf7.h"
 
 namespace tollbook::mail {
 namespace {
-
 
 enum class EntryKind { kFile, kDirectory, kOther };
 
@@ -89,63 +89,6 @@ void ListSubdirectory(const std::string& folderPath, const char* subdirectory,
     if (kind != EntryKind::kFile || name.front() == '.') continue;
     files.push_back({subdirectory, std::move(name)});
   }
-}
-
-int Base64Value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == ',') return 63;
-  return -1;
-}
-
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-// Decodes the base64 run of one "&...-" shift into UTF-16 and then UTF-8.
-bool DecodeShift(std::string_view run, std::string& out) {
-  std::uint32_t bits = 0;
-  int bitCount = 0;
-  char16_t highSurrogate = 0;
-  for (char c : run) {
-    const int value = Base64Value(c);
-    if (value < 0) return false;
-    bits = (bits << 6) | static_cast<std::uint32_t>(value);
-    bitCount += 6;
-    if (bitCount < 16) continue;
-    bitCount -= 16;
-    const auto unit = static_cast<char16_t>((bits >> bitCount) & 0xFFFF);
-    bits &= (1u << bitCount) - 1;
-    if (unit >= 0xD800 && unit <= 0xDBFF) {
-      if (highSurrogate != 0) return false;
-      highSurrogate = unit;
-    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-      if (highSurrogate == 0) return false;
-      AppendUtf8(out, 0x10000 + ((static_cast<char32_t>(highSurrogate) - 0xD800) << 10) +
-                          (static_cast<char32_t>(unit) - 0xDC00));
-      highSurrogate = 0;
-    } else {
-      if (highSurrogate != 0) return false;
-      AppendUtf8(out, unit);
-    }
-  }
-  return highSurrogate == 0 && bitCount < 6 && bits == 0;
 }
 
 }  // namespace
@@ -235,23 +178,7 @@ bool FindMaildirMessage(const std::string& folderPath, std::string_view baseName
 }
 
 std::string DecodeMaildirFolderName(std::string_view stored) {
-  std::string out;
-  out.reserve(stored.size());
-  for (std::size_t i = 0; i < stored.size(); ++i) {
-    if (stored[i] != '&') {
-      out += stored[i];
-      continue;
-    }
-    const auto end = stored.find('-', i + 1);
-    if (end == std::string_view::npos) return std::string(stored);
-    if (end == i + 1) {
-      out += '&';
-    } else if (!DecodeShift(stored.substr(i + 1, end - i - 1), out)) {
-      return std::string(stored);
-    }
-    i = end;
-  }
-  return out;
+  return DecodeModifiedUtf7(stored).value_or(std::string(stored));
 }
 
 std::string MaildirFilePath(const std::string& folderPath, const MaildirFileEntry& file) {

@@ -18,7 +18,7 @@ namespace {
 // Files recorded in one transaction at most: bounds how long another program
 // waits for the ledger. The transactions in between are written without a
 // sync; Sync() makes them durable with one synced commit.
-constexpr int kFilesPerTransaction = 64;
+constexpr int kFilesPerTransaction = 1024;
 // A file up to this size is read once; a larger one is hashed in a first
 // pass and streamed into the ledger in a second, in pieces of this size.
 constexpr std::size_t kPiece = 1 << 20;
@@ -74,11 +74,8 @@ class LedgerRecorder : public CollectionRecorder {
 
   void Open() override {
     db_ = OpenLedgerForRecording(path_);
-    findByIdentity_.emplace(
-        *db_, "SELECT id FROM files WHERE store_identity = ?1 AND sha256 = ?2 LIMIT 1");
-    findByMessageId_.emplace(*db_,
-                             "SELECT id FROM files WHERE message_id = ?1 AND message_id <> '' AND "
-                             "sha256 = ?2 LIMIT 1");
+    findBySha256_.emplace(
+        *db_, "SELECT id, store_identity, message_id FROM files WHERE sha256 = ?1 ORDER BY id");
     insertFile_.emplace(
         *db_,
         "INSERT INTO files (run_id, collected, store_identity, message_id, date_header, "
@@ -123,9 +120,7 @@ class LedgerRecorder : public CollectionRecorder {
       inTransaction_ = true;
     }
     const std::string now = UtcNow();
-    std::optional<std::int64_t> known = Find(*findByIdentity_, identity.store, sha);
-    if (!known && !identity.messageId.empty())
-      known = Find(*findByMessageId_, identity.messageId, sha);
+    const std::optional<std::int64_t> known = Find(identity, sha);
     if (known) {
       insertSighting_->Bind(1, runId_).Bind(2, *known).Bind(3, now).Bind(4, identity.store).Run();
       ++seen_;
@@ -168,13 +163,25 @@ class LedgerRecorder : public CollectionRecorder {
   }
 
  private:
-  std::optional<std::int64_t> Find(Statement& query, const std::string& key,
-                                   const std::string& sha) {
-    query.Bind(1, key).Bind(2, sha);
-    if (!query.Step()) return std::nullopt;
-    const std::int64_t id = query.Integer(0);
+  // The stored file with this content from this message: the one of the
+  // same store identity, else (a store that renumbered its messages) the one
+  // of the same Message-ID.
+  std::optional<std::int64_t> Find(const mail::MessageIdentity& identity, const std::string& sha) {
+    Statement& query = *findBySha256_;
+    query.Bind(1, sha);
+    std::optional<std::int64_t> byMessageId;
+    while (query.Step()) {
+      if (query.Text(1) == identity.store) {
+        const std::int64_t id = query.Integer(0);
+        query.Reset();
+        return id;
+      }
+      if (!byMessageId && !identity.messageId.empty() && query.Text(2) == identity.messageId) {
+        byMessageId = query.Integer(0);
+      }
+    }
     query.Reset();
-    return id;
+    return byMessageId;
   }
 
   void Commit() {
@@ -206,7 +213,7 @@ class LedgerRecorder : public CollectionRecorder {
 
   std::string path_, mailbox_;
   std::unique_ptr<Database> db_;
-  std::optional<Statement> findByIdentity_, findByMessageId_, insertFile_, insertSighting_,
+  std::optional<Statement> findBySha256_, insertFile_, insertSighting_,
       updateRun_;
   std::unique_ptr<char[]> buffer_ = std::make_unique_for_overwrite<char[]>(kPiece);
   std::int64_t runId_ = 0, stored_ = 0, seen_ = 0, messages_ = 0, accountingFiles_ = 0;

@@ -18,13 +18,13 @@ ParsedArguments SplitArguments(int argc, const char* const* argv,
     }
     const auto equals = arg.starts_with("--") ? arg.find('=') : std::string_view::npos;
     const std::string_view name = arg.substr(0, equals);
-    const OptionSpec* spec = nullptr;
+    const OptionSpec* known = nullptr;
     for (const auto& candidate : specs) {
-      if (candidate.name == name) spec = &candidate;
+      if (candidate.name == name) known = &candidate;
     }
-    if (spec == nullptr) throw UsageError("unknown option " + std::string(name));
-    ParsedOption option{spec->name, ""};
-    if (!spec->takesValue) {
+    if (known == nullptr) throw UsageError("unknown option " + std::string(name));
+    ParsedOption option{known->name, ""};
+    if (!known->takesValue) {
       if (equals != std::string_view::npos) throw UsageError(std::string(name) + " takes no value");
     } else {
       if (equals != std::string_view::npos) {

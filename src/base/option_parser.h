@@ -25,7 +25,7 @@ struct OptionSpec {
 };
 
 struct ParsedOption {
-  std::string_view name;  // the spec's name
+  std::string_view name;  // the name as listed in the specs
   std::string value;      // empty for a flag
 };
 

@@ -53,7 +53,7 @@ class Run {
   void Walk(mail::MessageCollection& messages);
   void CommitDeletions(mail::MessageCollection& messages);
   void WriteSummary();
-  void TraceSaved(mail::Message& message, std::int64_t count);
+  void TraceSaved(const mail::MessageIdentity& identity, std::int64_t count);
 
   RunState& state_;
   mail::Account& account_;
@@ -225,11 +225,14 @@ void Run::Walk(mail::MessageCollection& messages) {
     step += ", accounting file " + std::to_string(count);
     attachment->Save(state_.AccountingFilePath);
     FaultPoint("save");
-    if (recorder_ != nullptr) {
-      recorder_->RecordFile(message->Identity(), state_.AccountingFilePath);
-      FaultPoint("ledger");
+    if (recorder_ != nullptr || tracing_) {
+      const mail::MessageIdentity identity = message->Identity();  // read once for both
+      if (recorder_ != nullptr) {
+        recorder_->RecordFile(identity, state_.AccountingFilePath);
+        FaultPoint("ledger");
+      }
+      if (tracing_) TraceSaved(identity, count);
     }
-    if (tracing_) TraceSaved(*message, count);
     MergeAccountingFile(state_, full_->Stream(), settings_.generateSummary);
     full_->CheckWrites();
     FaultPoint("merge");
@@ -277,8 +280,7 @@ void Run::CommitDeletions(mail::MessageCollection& messages) {
   pendingDeletions_ = 0;
 }
 
-void Run::TraceSaved(mail::Message& message, std::int64_t count) {
-  const mail::MessageIdentity identity = message.Identity();
+void Run::TraceSaved(const mail::MessageIdentity& identity, std::int64_t count) {
   frontEnd_.Trace("saved accounting file " + std::to_string(count) + " (" + state_.AccountingFilePath +
                   ") of message " + identity.store +
                   (identity.messageId.empty() ? std::string() : " " + identity.messageId));

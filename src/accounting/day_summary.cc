@@ -24,32 +24,41 @@ void WriteDayLine(std::ostream& out, std::string& line, std::string_view date, d
 
 }  // namespace
 
-void WriteDaySummary(const RunState& state, std::ostream& summaryOutput,
-                     ProgressDisplay& progress) {
+DayTotals SumDateBlocks(const RunState& state, ProgressDisplay& progress,
+                        const std::function<void(const DateBlock&)>& onBlock) {
   const std::int64_t n = summary_detail::RecordsToSummarise(state);
-  std::string line;
   std::string caption;
-  std::string_view current_date = n >= 1 ? std::string_view(state.RecordDate[1]) : std::string_view();
-  double day_in = 0, day_out = 0, total_in = 0, total_out = 0;
-
-  WriteLine(summaryOutput, "Summary Report by Day");
-  WriteLine(summaryOutput, "Date,Bytes In,Bytes Out,Total Bytes");
+  DateBlock block;
+  block.date = n >= 1 ? std::string_view(state.RecordDate[1]) : std::string_view();
+  DayTotals totals;
   progress.SetProgressCaption("Summerize by Day");
   for (std::int64_t i = 1; i <= n; ++i) {
     summary_detail::ShowPosition(progress, caption, i, n);
     const auto index = static_cast<std::size_t>(i);
     const double b = summary_detail::RecordByteSize(state, i);
     const bool inbound = IsInbound(state.RecordDirection[index]);
-    (inbound ? total_in : total_out) += b;
-    if (!EqualsIgnoreCase(state.RecordDate[index], current_date)) {
-      WriteDayLine(summaryOutput, line, current_date, day_in, day_out);
-      day_in = day_out = 0;
-      current_date = state.RecordDate[index];
+    (inbound ? totals.bytesIn : totals.bytesOut) += b;
+    if (!EqualsIgnoreCase(state.RecordDate[index], block.date)) {
+      onBlock(block);
+      block.bytesIn = block.bytesOut = 0;
+      block.date = state.RecordDate[index];
     }
-    (inbound ? day_in : day_out) += b;
+    (inbound ? block.bytesIn : block.bytesOut) += b;
   }
-  if (n >= 1) WriteDayLine(summaryOutput, line, current_date, day_in, day_out);
-  WriteDayLine(summaryOutput, line, "Totals", total_in, total_out);
+  if (n >= 1) onBlock(block);
+  return totals;
+}
+
+void WriteDaySummary(const RunState& state, std::ostream& summaryOutput,
+                     ProgressDisplay& progress) {
+  summary_detail::RecordsToSummarise(state);  // refuses before the title is written
+  std::string line;
+  WriteLine(summaryOutput, "Summary Report by Day");
+  WriteLine(summaryOutput, "Date,Bytes In,Bytes Out,Total Bytes");
+  const DayTotals totals = SumDateBlocks(state, progress, [&](const DateBlock& block) {
+    WriteDayLine(summaryOutput, line, block.date, block.bytesIn, block.bytesOut);
+  });
+  WriteDayLine(summaryOutput, line, "Totals", totals.bytesIn, totals.bytesOut);
 }
 
 }  // namespace tollbook

@@ -2,12 +2,12 @@
 #include <cmath>
 #include <string_view>
 
-#include "base/errors.h"
 #include "accounting/number_text.h"
 #include "accounting/summary.h"
 #include "accounting/summary_common.h"
-#include "base/text.h"
 #include "accounting/user_groups.h"
+#include "base/errors.h"
+#include "base/text.h"
 
 namespace tollbook {
 
@@ -29,7 +29,7 @@ std::int64_t AddRounded(std::int64_t sum, double b, std::string_view user) {
 
 }  // namespace
 
-void WriteUserSummary(RunState& state, std::ostream& summaryOutput, ProgressDisplay& progress) {
+void GroupUsers(RunState& state, ProgressDisplay& progress) {
   const std::int64_t n = summary_detail::RecordsToSummarise(state);
   std::string caption;
 
@@ -80,16 +80,28 @@ void WriteUserSummary(RunState& state, std::ostream& summaryOutput, ProgressDisp
   }
   state.UserCount = g;
 
+  // The keys are consumed.
+  for (std::int64_t i = 1; i <= n; ++i) state.RecordUser[static_cast<std::size_t>(i)].clear();
+}
+
+std::int64_t UserTotalBytes(const RunState& state, std::int64_t u) {
+  const auto index = static_cast<std::size_t>(u);
+  std::int64_t total = 0;
+  if (__builtin_add_overflow(state.UserBytesIn[index], state.UserBytesOut[index], &total)) {
+    throw Failure("user " + state.UserNames[index] + ": total bytes are beyond the 64-bit range");
+  }
+  return total;
+}
+
+void WriteUserSummary(RunState& state, std::ostream& summaryOutput, ProgressDisplay& progress) {
+  GroupUsers(state, progress);
   WriteLine(summaryOutput, "");
   WriteLine(summaryOutput, "Summary Report by User");
   WriteLine(summaryOutput, "User,Bytes In,Bytes Out,Total Bytes");
   std::string line;
-  for (std::int64_t u = 1; u <= g; ++u) {
+  for (std::int64_t u = 1; u <= state.UserCount; ++u) {
     const auto index = static_cast<std::size_t>(u);
-    std::int64_t total = 0;
-    if (__builtin_add_overflow(state.UserBytesIn[index], state.UserBytesOut[index], &total)) {
-      throw Failure("user " + state.UserNames[index] + ": total bytes are beyond the 64-bit range");
-    }
+    const std::int64_t total = UserTotalBytes(state, u);
     line.assign(state.UserNames[index]);
     line += ',';
     AppendNumberText(line, state.UserBytesIn[index]);
@@ -99,9 +111,6 @@ void WriteUserSummary(RunState& state, std::ostream& summaryOutput, ProgressDisp
     AppendNumberText(line, total);
     WriteLine(summaryOutput, line);
   }
-
-  // The keys are consumed.
-  for (std::int64_t i = 1; i <= n; ++i) state.RecordUser[static_cast<std::size_t>(i)].clear();
 }
 
 }  // namespace tollbook

@@ -25,7 +25,8 @@ enum ExitStatus { kCompleted = 0, kRunFailed = 1, kBadUsage = 2, kNoAccount = 3 
 
 // --version, in the form GNU programs print it.
 constexpr const char* kVersionText =
-    "tollbook-cli (Tollbook) " TOLLBOOK_VERSION "\n"
+    "tollbook-cli (Tollbook) " TOLLBOOK_VERSION
+    "\n"
     "Copyright (C) 2026 The Tollbook developers\n"
     "License GPLv3+: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
     "This is free software: you are free to change and redistribute it.\n"
@@ -49,16 +50,15 @@ RunSettings SettingsFrom(const CliOptions& options, int folderPosition) {
   RunSettings settings;
   settings.outputFolder = options.outputFolder ? *options.outputFolder : CurrentDirectory();
   settings.folderEndsInSeparator = settings.outputFolder.back() == '/';
-  settings.fullAccountingPath = options.fullFile
-                                    ? *options.fullFile
-                                    : OutputFilePath(settings.outputFolder, "fullacct.csv");
-  settings.summaryPath = options.summaryFile
-                             ? *options.summaryFile
-                             : OutputFilePath(settings.outputFolder, "summary.csv");
+  settings.fullAccountingPath =
+      options.fullFile ? *options.fullFile : OutputFilePath(settings.outputFolder, "fullacct.csv");
+  settings.summaryPath = options.summaryFile ? *options.summaryFile
+                                             : OutputFilePath(settings.outputFolder, "summary.csv");
   settings.folderIndex = folderPosition > 0 ? folderPosition : -1;
   settings.deleteMessages = options.deleteMessages;
   settings.cleanupTempFiles = options.cleanup;
   settings.generateSummary = options.summary;
+  if (options.report) settings.reportPath = *options.report;
   return settings;
 }
 
@@ -128,8 +128,8 @@ int Main(int argc, char** argv) {
       }
     }
     if (folderPosition == 0) {
-      std::string message = "--folder: there is no folder named \"" + *options.folder +
-                            "\"; the folders are:";
+      std::string message =
+          "--folder: there is no folder named \"" + *options.folder + "\"; the folders are:";
       for (const auto& name : folders) message += "\n  " + name;
       return UsageFailure(message);
     }
@@ -152,7 +152,9 @@ int Main(int argc, char** argv) {
   TerminalStyle style = TerminalStyleFor(stderr);
   style.quiet = options.quiet;
   style.verbose = options.verbose;
-  TerminalFrontEnd frontEnd(SettingsFrom(options, folderPosition), stdout, stderr, style);
+  RunSettings settings = SettingsFrom(options, folderPosition);
+  settings.mailboxName = opened.mailbox;
+  TerminalFrontEnd frontEnd(std::move(settings), stdout, stderr, style);
   if (StopSignal() != 0) {
     PrintError(stderr, "interrupted before the run started; nothing was written");
     return 128 + StopSignal();

@@ -18,6 +18,7 @@ constexpr ValueOption kValueOptions[] = {
     {"--output", &CliOptions::outputFolder, true},
     {"--full-file", &CliOptions::fullFile, true},
     {"--summary-file", &CliOptions::summaryFile, true},
+    {"--report", &CliOptions::report, true},
     {"--ledger", &CliOptions::ledger, true},
 };
 
@@ -78,7 +79,8 @@ CliOptions ParseCliOptions(int argc, const char* const* argv) {
     throw UsageError("--list-folders runs nothing, so " + runOption +
                      " has no meaning with it; give one or the other");
   }
-  if (options.quiet && options.verbose) throw UsageError("--quiet and --verbose contradict each other");
+  if (options.quiet && options.verbose)
+    throw UsageError("--quiet and --verbose contradict each other");
   if (options.quiet && options.dryRun) {
     throw UsageError("--quiet and --dry-run contradict each other (a dry run prints its list)");
   }

@@ -12,7 +12,8 @@ namespace tollbook::cli {
 inline constexpr std::string_view kUsage =
     "Usage: tollbook-cli [--mailbox URL] [--folder NAME] [--output DIR]\n"
     "                    [--full-file PATH] [--summary-file PATH] [--password-command CMD]\n"
-    "                    [--delete] [--cleanup] [--summary] [--dry-run] [-q|-v]\n"
+    "                    [--delete] [--cleanup] [--summary] [--report PATH]\n"
+    "                    [--dry-run] [-q|-v]\n"
     "                    [--ledger PATH | --no-ledger]\n"
     "       tollbook-cli [--mailbox URL] [--password-command CMD] --list-folders\n"
     "       tollbook-cli --help | --version\n"
@@ -42,6 +43,10 @@ inline constexpr std::string_view kUsage =
     "  --delete             delete each message once its accounting file is merged.\n"
     "  --cleanup            delete each scratch file once it is merged.\n"
     "  --summary            write the summary file.\n"
+    "  --report PATH        also write PATH, one HTML page of the same figures as the\n"
+    "                       summary: totals, bytes per date and the largest users as\n"
+    "                       charts, every user in a table (the first 1,000). Needs no\n"
+    "                       --summary; written, like it, when files were merged.\n"
     "  --dry-run            write nothing, delete nothing: list the messages a run would\n"
     "                       collect (identity, Message-ID, attachment name and decoded\n"
     "                       size), with --delete those it would delete, and the count.\n"
@@ -73,6 +78,7 @@ struct CliOptions {
   std::optional<std::string> outputFolder;
   std::optional<std::string> fullFile;
   std::optional<std::string> summaryFile;
+  std::optional<std::string> report;
   std::optional<std::string> passwordCommand;
   std::optional<std::string> ledger;  // a path, or "off" for --no-ledger
   bool deleteMessages = false;

@@ -20,6 +20,8 @@ struct RunSettings {
   bool deleteMessages = false;         // Check1 "Delete message once processed"
   bool cleanupTempFiles = false;       // Check2 "Cleanup Temp Files"
   bool generateSummary = false;        // Check3 "Generate Summary Report"
+  std::string reportPath;              // the HTML report; empty: none is written
+  std::string mailboxName;             // the mailbox as the report names it (no password)
 };
 
 enum class MessageIcon { kNone, kInformation, kWarning, kCritical };

@@ -1,8 +1,10 @@
 #include "run/processing_run.h"
 
+#include <ctime>
 #include <optional>
 
 #include "accounting/merge.h"
+#include "accounting/report.h"
 #include "accounting/summary.h"
 #include "base/errors.h"
 #include "base/fault_point.h"
@@ -36,8 +38,13 @@ class FrontEndGuard {
 
 class Run {
  public:
-  Run(RunState& state, mail::Account& account, RunFrontEnd& frontEnd, ledger::CollectionRecorder* recorder)
-      : state_(state), account_(account), frontEnd_(frontEnd), recorder_(recorder), pointer_(frontEnd) {}
+  Run(RunState& state, mail::Account& account, RunFrontEnd& frontEnd,
+      ledger::CollectionRecorder* recorder)
+      : state_(state),
+        account_(account),
+        frontEnd_(frontEnd),
+        recorder_(recorder),
+        pointer_(frontEnd) {}
 
   void Execute();
   // Records in the ledger, where one is open, that the run failed; a failure
@@ -52,7 +59,8 @@ class Run {
   void CheckOutputsBeforeWalk();
   void Walk(mail::MessageCollection& messages);
   void CommitDeletions(mail::MessageCollection& messages);
-  void WriteSummary();
+  void WriteSummaryAndReport(const std::string& folderName);
+  bool RecordsWanted() const { return settings_.generateSummary || !settings_.reportPath.empty(); }
   void TraceSaved(const mail::MessageIdentity& identity, std::int64_t count);
 
   RunState& state_;
@@ -146,7 +154,7 @@ void Run::Execute() {
   }
 
   if (counts.accountingFiles > 0) {
-    if (settings_.generateSummary) WriteSummary();
+    if (RecordsWanted()) WriteSummaryAndReport(folder->Name());
   }
   if (recorder_ != nullptr) {
     step = "recording the end of the run in the ledger";
@@ -172,6 +180,9 @@ void Run::LockOutputs() {
   if (settings_.generateSummary) {
     targets.push_back({state_.SummaryPath, ParentFolder(state_.SummaryPath)});
   }
+  if (!settings_.reportPath.empty()) {
+    targets.push_back({settings_.reportPath, ParentFolder(settings_.reportPath)});
+  }
   targets.push_back({settings_.outputFolder, settings_.outputFolder});
   lock_ = RunLock(targets);
 }
@@ -186,11 +197,24 @@ void Run::CheckOutputsBeforeWalk() {
     throw Failure("the summary file and the full accounting file are the same file (" +
                   state_.SummaryPath + "); choose two different paths");
   }
+  const auto refuseSameFile = [&](const std::string& other, const char* what) {
+    if (!SameFile(settings_.reportPath, other)) return;
+    throw Failure(std::string("the report and the ") + what + " are the same file (" +
+                  settings_.reportPath + "); choose two different paths");
+  };
+  if (!settings_.reportPath.empty()) {
+    refuseSameFile(settings_.fullAccountingPath, "full accounting file");
+    if (settings_.generateSummary) refuseSameFile(state_.SummaryPath, "summary file");
+  }
   step = "checking the output folder";
   CheckFolderTakesNewFiles(settings_.outputFolder);
   if (settings_.generateSummary) {
     step = "checking the summary file";
     CheckWritableUnchanged(state_.SummaryPath);
+  }
+  if (!settings_.reportPath.empty()) {
+    step = "checking the report file";
+    CheckWritableUnchanged(settings_.reportPath);
   }
   if (recorder_ != nullptr) {
     step = "opening the ledger";
@@ -233,7 +257,7 @@ void Run::Walk(mail::MessageCollection& messages) {
       }
       if (tracing_) TraceSaved(identity, count);
     }
-    MergeAccountingFile(state_, full_->Stream(), settings_.generateSummary);
+    MergeAccountingFile(state_, full_->Stream(), RecordsWanted());
     full_->CheckWrites();
     FaultPoint("merge");
     if (settings_.deleteMessages) {
@@ -274,26 +298,56 @@ void Run::CommitDeletions(mail::MessageCollection& messages) {
   messages.CommitDeletions();
   FaultPoint("commit");
   if (tracing_) {
-    frontEnd_.Trace("committed the deletion of " + std::to_string(pendingDeletions_) + " messages (" +
-                    full_->Path() + " synced first)");
+    frontEnd_.Trace("committed the deletion of " + std::to_string(pendingDeletions_) +
+                    " messages (" + full_->Path() + " synced first)");
   }
   pendingDeletions_ = 0;
 }
 
 void Run::TraceSaved(const mail::MessageIdentity& identity, std::int64_t count) {
-  frontEnd_.Trace("saved accounting file " + std::to_string(count) + " (" + state_.AccountingFilePath +
-                  ") of message " + identity.store +
+  frontEnd_.Trace("saved accounting file " + std::to_string(count) + " (" +
+                  state_.AccountingFilePath + ") of message " + identity.store +
                   (identity.messageId.empty() ? std::string() : " " + identity.messageId));
 }
 
-void Run::WriteSummary() {
-  step = "writing the summary " + state_.SummaryPath;
-  CheckByteSizes(state_);  // refuses before the summary file is emptied
-  OutputFile summary(state_.SummaryPath);
-  WriteDaySummary(state_, summary.Stream(), frontEnd_);
-  FaultPoint("summary");
-  WriteUserSummary(state_, summary.Stream(), frontEnd_);
-  summary.Close();
+// When the run ended, in local time: "2026-12-09 14:05 CET".
+std::string RunEndText() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  char text[64];
+  if (::localtime_r(&now, &local) == nullptr ||
+      std::strftime(text, sizeof text, "%Y-%m-%d %H:%M %Z", &local) == 0) {
+    return "unknown";
+  }
+  return text;
+}
+
+// The summary file, then the report, from the same figures. Whatever refuses
+// the summary refuses the report before its file is opened.
+void Run::WriteSummaryAndReport(const std::string& folderName) {
+  step = settings_.generateSummary ? "writing the summary " + state_.SummaryPath
+                                   : "writing the report " + settings_.reportPath;
+  CheckByteSizes(state_);  // refuses before the summary file or the report is emptied
+  if (settings_.generateSummary) {
+    OutputFile summary(state_.SummaryPath);
+    WriteDaySummary(state_, summary.Stream(), frontEnd_);
+    FaultPoint("summary");
+    WriteUserSummary(state_, summary.Stream(), frontEnd_);
+    summary.Close();
+  }
+  if (settings_.reportPath.empty()) return;
+  step = "writing the report " + settings_.reportPath;
+  if (!settings_.generateSummary) GroupUsers(state_, frontEnd_);
+  const ReportFigures figures = BuildReportFigures(state_, frontEnd_);
+  ReportRun run;
+  run.mailbox = settings_.mailboxName;
+  run.folder = folderName;
+  run.ended = RunEndText();
+  run.accountingFiles = counts.accountingFiles;
+  if (settings_.generateSummary) run.summaryPath = state_.SummaryPath;
+  OutputFile report(settings_.reportPath);
+  WriteReport(state_, figures, run, report.Stream());
+  report.Close();
 }
 
 }  // namespace

@@ -1,0 +1,173 @@
+#include "accounting/bar_chart.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "accounting/number_text.h"
+#include "accounting/report_text.h"
+
+namespace tollbook {
+namespace {
+
+using report_text::AppendHtml;
+using report_text::HumanBytes;
+
+// Geometry in the units of the viewBox, 320 wide; the page scales it, so a
+// narrow viewBox keeps the text readable on a phone.
+constexpr double kWidth = 320;
+constexpr double kLabelWidth = 90;  // row labels, right-aligned before the bars
+constexpr double kValueWidth = 42;  // value labels after the longest bar
+constexpr double kPlotWidth = kWidth - kLabelWidth - kValueWidth;
+constexpr double kTop = 26;  // below the legend
+constexpr std::size_t kLabelCharacters = 16;
+
+void AppendNumber(std::string& out, double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", value);
+  std::string_view digits = text;
+  if (digits.size() > 2 && digits.substr(digits.size() - 2) == ".0") digits.remove_suffix(2);
+  out += digits;
+}
+
+// Exact bytes as the summary writes them, without the sign's blank.
+std::string ExactBytes(double value) {
+  std::string text = NumberText(value);
+  if (!text.empty() && text.front() == ' ') text.erase(0, 1);
+  return text;
+}
+
+// A step of 1, 2, 2.5 or 5 times a power of ten that splits max into about
+// four parts, never below one byte.
+double TickStep(double max) {
+  const double raw = max / 4;
+  const double power = std::pow(10.0, std::floor(std::log10(raw)));
+  const double fraction = raw / power;
+  const double nice = fraction <= 1     ? 1
+                      : fraction <= 2   ? 2
+                      : fraction <= 2.5 ? 2.5
+                      : fraction <= 5   ? 5
+                                        : 10;
+  return std::max(1.0, nice * power);
+}
+
+void AppendRect(std::string& out, const char* kind, double x, double y, double width, double height,
+                std::string_view label, const char* what, double bytes) {
+  out += "<rect class=\"bar ";
+  out += kind;
+  out += "\" x=\"";
+  AppendNumber(out, x);
+  out += "\" y=\"";
+  AppendNumber(out, y);
+  out += "\" width=\"";
+  AppendNumber(out, width);
+  out += "\" height=\"";
+  AppendNumber(out, height);
+  out += "\"><title>";
+  AppendHtml(out, label);
+  out += ": ";
+  out += what;
+  out += ' ';
+  out += HumanBytes(bytes);
+  out += " (";
+  out += ExactBytes(bytes);
+  out += " bytes)</title></rect>";
+}
+
+void AppendText(std::string& out, const char* cls, double x, double y, std::string_view html) {
+  out += "<text class=\"";
+  out += cls;
+  out += "\" x=\"";
+  AppendNumber(out, x);
+  out += "\" y=\"";
+  AppendNumber(out, y);
+  out += "\">";
+  out += html;
+  out += "</text>";
+}
+
+}  // namespace
+
+void AppendBarChart(std::string& out, const BarChart& chart) {
+  const double barHeight = chart.stacked ? 12 : 8;
+  const double rowHeight = chart.stacked ? 17 : 2 * barHeight + 6;
+  double max = 0;
+  for (const auto& row : chart.rows) {
+    const double in = std::max(0.0, row.bytesIn), outBytes = std::max(0.0, row.bytesOut);
+    max = std::max(max, chart.stacked ? in + outBytes : std::max(in, outBytes));
+  }
+  const double step = TickStep(max > 0 ? max : 4);
+  const double ticks = std::max(1.0, std::ceil(max / step));
+  const double axisMax = ticks * step;
+  const double bottom = kTop + rowHeight * static_cast<double>(chart.rows.size());
+  const double height = bottom + 38;
+  const auto scale = [&](double bytes) { return std::max(0.0, bytes) / axisMax * kPlotWidth; };
+  const std::string& id = chart.id;
+
+  out += "<svg class=\"chart\" role=\"img\" viewBox=\"0 0 320 ";
+  AppendNumber(out, height);
+  out += "\" aria-labelledby=\"" + id + "-title " + id + "-desc\">";
+  out += "<title id=\"" + id + "-title\">" + chart.titleHtml + "</title>";
+  out += "<desc id=\"" + id + "-desc\">" + chart.summaryHtml + "</desc>";
+  // Bytes out: light with dark stripes, so that in and out differ in grey too.
+  out += "<defs><pattern id=\"" + id +
+         "-hatch\" width=\"5\" height=\"5\" patternUnits=\"userSpaceOnUse\" "
+         "patternTransform=\"rotate(45)\"><rect width=\"5\" height=\"5\" fill=\"#f6c177\"/>"
+         "<rect width=\"1.6\" height=\"5\" fill=\"#7a4b00\"/></pattern></defs>";
+  out += "<style>#" + id + " .out{fill:url(#" + id + "-hatch)}</style>";
+  out += "<g id=\"" + id + "\">";
+
+  out += "<g class=\"legend\" aria-hidden=\"true\">";
+  out += "<rect class=\"in\" x=\"90\" y=\"5\" width=\"10\" height=\"10\"/>";
+  AppendText(out, "legend", 104, 14, "Bytes in");
+  out += "<rect class=\"out\" x=\"160\" y=\"5\" width=\"10\" height=\"10\"/>";
+  AppendText(out, "legend", 174, 14, "Bytes out");
+  out += "</g>";
+
+  out += "<g class=\"grid\" aria-hidden=\"true\">";
+  for (double t = 0; t <= ticks; ++t) {
+    const double x = kLabelWidth + t / ticks * kPlotWidth;
+    out += "<line x1=\"";
+    AppendNumber(out, x);
+    out += "\" x2=\"";
+    AppendNumber(out, x);
+    out += "\" y1=\"";
+    AppendNumber(out, kTop - 4);
+    out += "\" y2=\"";
+    AppendNumber(out, bottom);
+    out += "\"/>";
+    AppendText(out, "tick", x, bottom + 13, HumanBytes(t * step));
+  }
+  out += "</g>";
+  AppendText(out, "axis", kLabelWidth + kPlotWidth / 2, bottom + 31, "Bytes (1 kB = 1,000 bytes)");
+
+  double y = kTop;
+  for (const auto& row : chart.rows) {
+    out += "<g class=\"row\">";
+    std::string label;
+    report_text::AppendHtmlShortened(label, row.label.empty() ? "(none)" : row.label,
+                                     kLabelCharacters);
+    AppendText(out, "label", kLabelWidth - 5, y + (chart.stacked ? 9.5 : 11.5), label);
+    if (chart.stacked) {
+      const double inWidth = scale(row.bytesIn), outWidth = scale(row.bytesOut);
+      AppendRect(out, "in", kLabelWidth, y, inWidth, barHeight, row.label, "bytes in", row.bytesIn);
+      AppendRect(out, "out", kLabelWidth + inWidth, y, outWidth, barHeight, row.label, "bytes out",
+                 row.bytesOut);
+      AppendText(out, "value", kLabelWidth + inWidth + outWidth + 3, y + 9,
+                 HumanBytes(row.bytesIn + row.bytesOut));
+    } else {
+      const double inWidth = scale(row.bytesIn), outWidth = scale(row.bytesOut);
+      AppendRect(out, "in", kLabelWidth, y, inWidth, barHeight, row.label, "bytes in", row.bytesIn);
+      AppendText(out, "value", kLabelWidth + inWidth + 3, y + 7, HumanBytes(row.bytesIn));
+      AppendRect(out, "out", kLabelWidth, y + barHeight + 1, outWidth, barHeight, row.label,
+                 "bytes out", row.bytesOut);
+      AppendText(out, "value", kLabelWidth + outWidth + 3, y + barHeight + 8,
+                 HumanBytes(row.bytesOut));
+    }
+    out += "</g>";
+    y += rowHeight;
+  }
+  out += "</g></svg>";
+}
+
+}  // namespace tollbook

@@ -1,0 +1,74 @@
+// The run's report: one self-contained HTML page (inline CSS and SVG, no
+// script, nothing fetched) with the summary's figures as charts and a table.
+// Its figures come from the same walks as summary.csv: the date blocks of the
+// day section and the user groups of the user section.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "accounting/progress.h"
+#include "accounting/run_state.h"
+#include "accounting/summary.h"
+
+namespace tollbook {
+
+// Rows of the user table; the rest are counted in a line below it.
+inline constexpr std::size_t kReportUserRows = 1000;
+// Users in the bar chart of the largest.
+inline constexpr std::size_t kReportChartUsers = 20;
+// Dates in the bar chart of bytes per date; the rest are counted below it.
+inline constexpr std::size_t kReportChartDates = 400;
+
+// What the page says about the run besides the records' figures.
+struct ReportRun {
+  std::string mailbox;  // the mailbox location, never with a password
+  std::string folder;   // the folder walked
+  std::string ended;    // when the run ended, as the page shows it
+  std::int64_t accountingFiles = 0;
+  std::string summaryPath;  // the summary file the run wrote; empty: none
+};
+
+// The bytes of one date: the date blocks whose dates are equal ignoring case,
+// named by the first one's text.
+struct ReportDate {
+  std::string_view date;  // points into the run state's RecordDate
+  double bytesIn = 0;
+  double bytesOut = 0;
+};
+
+struct ReportUser {
+  std::int64_t group = 0;  // index into the run state's user tables
+  std::int64_t total = 0;  // bytes in + bytes out
+};
+
+struct ReportFigures {
+  std::int64_t records = 0;
+  DayTotals totals;               // the day section's totals line
+  std::vector<ReportDate> dates;  // one per date, in the chart's order
+  bool chronological = false;     // every date parsed; dates are sorted by day
+  std::string_view firstDate;     // the earliest date, or the first record's
+  std::string_view lastDate;      // the latest date, or the last record's
+  std::int64_t userCount = 0;     // user groups of the run
+  std::vector<ReportUser> users;  // the largest totals first (ties in order of
+                                  // first appearance), at most kReportUserRows
+};
+
+// Builds the figures of the page from records 1 to state.RecordCount and
+// from the user tables, which GroupUsers (or WriteUserSummary) must have
+// filled. Throws Failure as the summary sections do (a byte size that is not
+// a number, a user total beyond the 64-bit range), so that a run refuses the
+// report before it opens its file. The figures point into state, which must
+// not change until the page is written.
+ReportFigures BuildReportFigures(const RunState& state, ProgressDisplay& progress);
+
+// Writes the page. Every text that comes from the records or the run is
+// escaped. A failed write marks the stream bad; nothing is thrown.
+void WriteReport(const RunState& state, const ReportFigures& figures, const ReportRun& run,
+                 std::ostream& out);
+
+}  // namespace tollbook

@@ -144,23 +144,23 @@ void AppendBarChart(std::string& out, const BarChart& chart) {
   double y = kTop;
   for (const auto& row : chart.rows) {
     out += "<g class=\"row\">";
+    const std::string_view name = row.label.empty() ? std::string_view("(empty)") : row.label;
     std::string label;
-    report_text::AppendHtmlShortened(label, row.label.empty() ? "(none)" : row.label,
-                                     kLabelCharacters);
+    report_text::AppendHtmlShortened(label, name, kLabelCharacters);
     AppendText(out, "label", kLabelWidth - 5, y + (chart.stacked ? 9.5 : 11.5), label);
     if (chart.stacked) {
       const double inWidth = scale(row.bytesIn), outWidth = scale(row.bytesOut);
-      AppendRect(out, "in", kLabelWidth, y, inWidth, barHeight, row.label, "bytes in", row.bytesIn);
-      AppendRect(out, "out", kLabelWidth + inWidth, y, outWidth, barHeight, row.label, "bytes out",
+      AppendRect(out, "in", kLabelWidth, y, inWidth, barHeight, name, "bytes in", row.bytesIn);
+      AppendRect(out, "out", kLabelWidth + inWidth, y, outWidth, barHeight, name, "bytes out",
                  row.bytesOut);
       AppendText(out, "value", kLabelWidth + inWidth + outWidth + 3, y + 9,
                  HumanBytes(row.bytesIn + row.bytesOut));
     } else {
       const double inWidth = scale(row.bytesIn), outWidth = scale(row.bytesOut);
-      AppendRect(out, "in", kLabelWidth, y, inWidth, barHeight, row.label, "bytes in", row.bytesIn);
+      AppendRect(out, "in", kLabelWidth, y, inWidth, barHeight, name, "bytes in", row.bytesIn);
       AppendText(out, "value", kLabelWidth + inWidth + 3, y + 7, HumanBytes(row.bytesIn));
-      AppendRect(out, "out", kLabelWidth, y + barHeight + 1, outWidth, barHeight, row.label,
-                 "bytes out", row.bytesOut);
+      AppendRect(out, "out", kLabelWidth, y + barHeight + 1, outWidth, barHeight, name, "bytes out",
+                 row.bytesOut);
       AppendText(out, "value", kLabelWidth + outWidth + 3, y + barHeight + 8,
                  HumanBytes(row.bytesOut));
     }

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "accounting/report.h"
 #include "base/errors.h"
+#include "support/report_reading.h"
 #include "support/test_support.h"
 
 namespace tollbook {
@@ -92,7 +94,8 @@ TEST(DaySummaryTest, EdgeCases) {
       {"any direction but i is out",
        {{"u", "", "1", "D"}, {"u", "X", "2", "D"}, {"u", " ", "4", "D"}, {"u", "in", "8", "D"}},
        {"D, 0, 15, 15", "Totals, 0, 15, 15"}},
-      {"fractions add up exactly here", {{"u", "I", "0.5", "D"}, {"u", "I", "0.5", "D"}},
+      {"fractions add up exactly here",
+       {{"u", "I", "0.5", "D"}, {"u", "I", "0.5", "D"}},
        {"D, 1, 0, 1", "Totals, 1, 0, 1"}},
       {"sums beyond 32 bits",
        {{"u", "I", "3000000000", "D"}, {"u", "I", "3000000000", "D"}},
@@ -125,17 +128,22 @@ TEST(UserSummaryTest, EdgeCases) {
       {"keys differing in case form one group where the first is met",
        admins,
        {"first, 0, 1, 1", "admin, 0, 3, 3", "PO.other, 0, 5, 5"}},
-      {"a key with a comma is written unchanged", {{"jsmith,1234", "O", "512", "d"}},
+      {"a key with a comma is written unchanged",
+       {{"jsmith,1234", "O", "512", "d"}},
        {"jsmith,1234, 0, 512, 512"}},
       {"each addition rounds half to even",
-       {{"u", "I", "2.5", "d"}, {"u", "I", "3.5", "d"}, {"v", "O", "0.5", "d"},
+       {{"u", "I", "2.5", "d"},
+        {"u", "I", "3.5", "d"},
+        {"v", "O", "0.5", "d"},
         {"v", "O", "0.5", "d"}},
        {"u, 6, 0, 6", "v, 0, 0, 0"}},
       {"sums beyond 32 bits",
-       {{"big", "I", "2147483647", "d"}, {"big", "I", "2147483647", "d"},
+       {{"big", "I", "2147483647", "d"},
+        {"big", "I", "2147483647", "d"},
         {"big", "O", "4000000000", "d"}},
        {"big, 4294967294, 4000000000, 8294967294"}},
-      {"trailing blank makes another key", {{"u", "I", "1", "d"}, {"u ", "I", "2", "d"}},
+      {"trailing blank makes another key",
+       {{"u", "I", "1", "d"}, {"u ", "I", "2", "d"}},
        {"u, 1, 0, 1", "u , 2, 0, 2"}},
   };
   for (const auto& c : cases) EXPECT_EQ(User(c.rows), Crlf(With(kUserHead, c.lines))) << c.name;
@@ -166,9 +174,11 @@ TEST(SummaryTest, ProgressCaptions) {
 }
 
 TEST(SummaryTest, ByteSizeThatIsNotANumberNamesTheRecord) {
-  RunState state = StateWith({{"a", "I", "1", "D1"}, {"a", "I", "2", "D2"}, {"a", "I", "12k", "D2"}});
+  RunState state =
+      StateWith({{"a", "I", "1", "D1"}, {"a", "I", "2", "D2"}, {"a", "I", "12k", "D2"}});
   state.FileFirstRecord = {0, 1};
-  const std::string message = "record 3 (accounting file 2, line 2): byte size \"12k\" is not a number";
+  const std::string message =
+      "record 3 (accounting file 2, line 2): byte size \"12k\" is not a number";
   std::ostringstream day;
   NoProgress progress;
   try {
@@ -204,6 +214,88 @@ TEST(SummaryTest, MoreRecordsThanTheTablesHoldAreRefused) {
               "was not written");
   }
   EXPECT_EQ(out.str(), "");
+}
+
+// The report's figures against the summary of the same records, for a run
+// with the summary (the user groups of WriteUserSummary) and one without it
+// (GroupUsers alone): the two pages are the same.
+TEST(ReportTest, FiguresAgreeWithTheSummaryOfTheSameRecords) {
+  struct Case {
+    const char* name;
+    std::vector<Row> rows;
+    bool chronological;
+    std::vector<std::string> chartDates;  // empty: not checked
+  };
+  std::vector<Row> many;  // at capacity: 200,000 records of 100,000 users
+  for (int i = 0; i < 200000; ++i) {
+    many.push_back({"PO" + std::to_string(i % 7) + ".user" + std::to_string(i % 100000),
+                    i % 3 ? "O" : "I", std::to_string(100 + (i * 7919) % 100000),
+                    "12/" + std::to_string(1 + i % 31) + "/99"});
+  }
+  const std::vector<Case> cases = {
+      {"one user",
+       {{"PO1.anna", "I", "700", "12/01/99"}, {"po1.ANNA", "o", "50", "12/01/99"}},
+       true,
+       {"12/01/99"}},
+      {"the three date forms, sorted by day, equal texts merged ignoring case",
+       {{"a", "I", "1", "2000-01-02"},
+        {"b", "O", "2", "12/31/1999"},
+        {"a", "I", "4", "1/2/00"},
+        {"c", "I", "8", "12/30/99"},
+        {"", "O", "16", "2000-01-02"},
+        {"a", "I", "32", "1/2/00"}},
+       true,
+       {"12/30/99", "12/31/1999", "2000-01-02", "1/2/00"}},
+      {"a date that does not parse keeps the order of first appearance",
+       {{"a", "I", "1", "12/02/99"},
+        {"b", "O", "2", "Dec 1"},
+        {"a", "I", "4", "02/30/99"},
+        {"a", "I", "8", "12/01/99"}},
+       false,
+       {"12/02/99", "Dec 1", "02/30/99", "12/01/99"}},
+      {"hostile keys and dates are escaped",
+       {{"<script>alert(1)</script>", "I", "5", "<img src=x onerror=alert(1)>"},
+        {"a&b\"'", "O", "6", "\x01\xff"},
+        {"\xE2\x80\xAEgpj.exe", "O", "7", ""},
+        {"jsmith,1234", "I", "3000000000", "12/01/99"}},
+       false,
+       {"&lt;img src=x onerror=alert(1)&gt;", "\\x01\\xFF", "(empty)", "12/01/99"}},
+      {"ties keep the order of first appearance, fractions as the summary rounds them",
+       {{"x", "I", "2.5", "d"},
+        {"y", "O", "3", "d"},
+        {"z", "I", "0.5", "d"},
+        {"x", "I", "0.5", "d"}},
+       false,
+       {"d"}},
+      {"100,000 users at capacity", many, true, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    NoProgress progress;
+    RunState withSummary = StateWith(c.rows);
+    std::ostringstream summary;
+    WriteDaySummary(withSummary, summary, progress);
+    WriteUserSummary(withSummary, summary, progress);
+    ReportRun run{"maildir:/srv/mail", "Accounting", "2026-12-01 10:00 UTC", 3, ""};
+    std::ostringstream page;
+    WriteReport(withSummary, BuildReportFigures(withSummary, progress), run, page);
+
+    RunState reportOnly = StateWith(c.rows);
+    GroupUsers(reportOnly, progress);
+    std::ostringstream alone;
+    WriteReport(reportOnly, BuildReportFigures(reportOnly, progress), run, alone);
+    EXPECT_EQ(alone.str(), page.str());
+
+    const std::string html = page.str();
+    testing::ExpectReportAgreesWithSummary(html, summary.str());
+    const testing::ReportReading reading = testing::ReadReport(html);
+    EXPECT_EQ(reading.chronological, c.chronological);
+    if (!c.chartDates.empty()) EXPECT_EQ(reading.chartDates, c.chartDates);
+    for (const char* raw : {"<script", "<img", "\x01", "\xff", "\xE2\x80\xAE"}) {
+      EXPECT_EQ(html.find(raw), std::string::npos) << raw;
+    }
+    EXPECT_LT(html.size(), 2000000u);
+  }
 }
 
 }  // namespace

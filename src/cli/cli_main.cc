@@ -25,8 +25,7 @@ enum ExitStatus { kCompleted = 0, kRunFailed = 1, kBadUsage = 2, kNoAccount = 3 
 
 // --version, in the form GNU programs print it.
 constexpr const char* kVersionText =
-    "tollbook-cli (Tollbook) " TOLLBOOK_VERSION
-    "\n"
+    "tollbook-cli (Tollbook) " TOLLBOOK_VERSION "\n"
     "Copyright (C) 2026 The Tollbook developers\n"
     "License GPLv3+: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
     "This is free software: you are free to change and redistribute it.\n"
@@ -50,10 +49,12 @@ RunSettings SettingsFrom(const CliOptions& options, int folderPosition) {
   RunSettings settings;
   settings.outputFolder = options.outputFolder ? *options.outputFolder : CurrentDirectory();
   settings.folderEndsInSeparator = settings.outputFolder.back() == '/';
-  settings.fullAccountingPath =
-      options.fullFile ? *options.fullFile : OutputFilePath(settings.outputFolder, "fullacct.csv");
-  settings.summaryPath = options.summaryFile ? *options.summaryFile
-                                             : OutputFilePath(settings.outputFolder, "summary.csv");
+  settings.fullAccountingPath = options.fullFile
+                                    ? *options.fullFile
+                                    : OutputFilePath(settings.outputFolder, "fullacct.csv");
+  settings.summaryPath = options.summaryFile
+                             ? *options.summaryFile
+                             : OutputFilePath(settings.outputFolder, "summary.csv");
   settings.folderIndex = folderPosition > 0 ? folderPosition : -1;
   settings.deleteMessages = options.deleteMessages;
   settings.cleanupTempFiles = options.cleanup;
@@ -128,8 +129,8 @@ int Main(int argc, char** argv) {
       }
     }
     if (folderPosition == 0) {
-      std::string message =
-          "--folder: there is no folder named \"" + *options.folder + "\"; the folders are:";
+      std::string message = "--folder: there is no folder named \"" + *options.folder +
+                            "\"; the folders are:";
       for (const auto& name : folders) message += "\n  " + name;
       return UsageFailure(message);
     }

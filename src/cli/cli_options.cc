@@ -79,8 +79,7 @@ CliOptions ParseCliOptions(int argc, const char* const* argv) {
     throw UsageError("--list-folders runs nothing, so " + runOption +
                      " has no meaning with it; give one or the other");
   }
-  if (options.quiet && options.verbose)
-    throw UsageError("--quiet and --verbose contradict each other");
+  if (options.quiet && options.verbose) throw UsageError("--quiet and --verbose contradict each other");
   if (options.quiet && options.dryRun) {
     throw UsageError("--quiet and --dry-run contradict each other (a dry run prints its list)");
   }

@@ -38,13 +38,8 @@ class FrontEndGuard {
 
 class Run {
  public:
-  Run(RunState& state, mail::Account& account, RunFrontEnd& frontEnd,
-      ledger::CollectionRecorder* recorder)
-      : state_(state),
-        account_(account),
-        frontEnd_(frontEnd),
-        recorder_(recorder),
-        pointer_(frontEnd) {}
+  Run(RunState& state, mail::Account& account, RunFrontEnd& frontEnd, ledger::CollectionRecorder* recorder)
+      : state_(state), account_(account), frontEnd_(frontEnd), recorder_(recorder), pointer_(frontEnd) {}
 
   void Execute();
   // Records in the ledger, where one is open, that the run failed; a failure
@@ -298,15 +293,15 @@ void Run::CommitDeletions(mail::MessageCollection& messages) {
   messages.CommitDeletions();
   FaultPoint("commit");
   if (tracing_) {
-    frontEnd_.Trace("committed the deletion of " + std::to_string(pendingDeletions_) +
-                    " messages (" + full_->Path() + " synced first)");
+    frontEnd_.Trace("committed the deletion of " + std::to_string(pendingDeletions_) + " messages (" +
+                    full_->Path() + " synced first)");
   }
   pendingDeletions_ = 0;
 }
 
 void Run::TraceSaved(const mail::MessageIdentity& identity, std::int64_t count) {
-  frontEnd_.Trace("saved accounting file " + std::to_string(count) + " (" +
-                  state_.AccountingFilePath + ") of message " + identity.store +
+  frontEnd_.Trace("saved accounting file " + std::to_string(count) + " (" + state_.AccountingFilePath +
+                  ") of message " + identity.store +
                   (identity.messageId.empty() ? std::string() : " " + identity.messageId));
 }
 

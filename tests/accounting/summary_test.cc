@@ -94,8 +94,7 @@ TEST(DaySummaryTest, EdgeCases) {
       {"any direction but i is out",
        {{"u", "", "1", "D"}, {"u", "X", "2", "D"}, {"u", " ", "4", "D"}, {"u", "in", "8", "D"}},
        {"D, 0, 15, 15", "Totals, 0, 15, 15"}},
-      {"fractions add up exactly here",
-       {{"u", "I", "0.5", "D"}, {"u", "I", "0.5", "D"}},
+      {"fractions add up exactly here", {{"u", "I", "0.5", "D"}, {"u", "I", "0.5", "D"}},
        {"D, 1, 0, 1", "Totals, 1, 0, 1"}},
       {"sums beyond 32 bits",
        {{"u", "I", "3000000000", "D"}, {"u", "I", "3000000000", "D"}},
@@ -128,22 +127,17 @@ TEST(UserSummaryTest, EdgeCases) {
       {"keys differing in case form one group where the first is met",
        admins,
        {"first, 0, 1, 1", "admin, 0, 3, 3", "PO.other, 0, 5, 5"}},
-      {"a key with a comma is written unchanged",
-       {{"jsmith,1234", "O", "512", "d"}},
+      {"a key with a comma is written unchanged", {{"jsmith,1234", "O", "512", "d"}},
        {"jsmith,1234, 0, 512, 512"}},
       {"each addition rounds half to even",
-       {{"u", "I", "2.5", "d"},
-        {"u", "I", "3.5", "d"},
-        {"v", "O", "0.5", "d"},
+       {{"u", "I", "2.5", "d"}, {"u", "I", "3.5", "d"}, {"v", "O", "0.5", "d"},
         {"v", "O", "0.5", "d"}},
        {"u, 6, 0, 6", "v, 0, 0, 0"}},
       {"sums beyond 32 bits",
-       {{"big", "I", "2147483647", "d"},
-        {"big", "I", "2147483647", "d"},
+       {{"big", "I", "2147483647", "d"}, {"big", "I", "2147483647", "d"},
         {"big", "O", "4000000000", "d"}},
        {"big, 4294967294, 4000000000, 8294967294"}},
-      {"trailing blank makes another key",
-       {{"u", "I", "1", "d"}, {"u ", "I", "2", "d"}},
+      {"trailing blank makes another key", {{"u", "I", "1", "d"}, {"u ", "I", "2", "d"}},
        {"u, 1, 0, 1", "u , 2, 0, 2"}},
   };
   for (const auto& c : cases) EXPECT_EQ(User(c.rows), Crlf(With(kUserHead, c.lines))) << c.name;
@@ -174,11 +168,9 @@ TEST(SummaryTest, ProgressCaptions) {
 }
 
 TEST(SummaryTest, ByteSizeThatIsNotANumberNamesTheRecord) {
-  RunState state =
-      StateWith({{"a", "I", "1", "D1"}, {"a", "I", "2", "D2"}, {"a", "I", "12k", "D2"}});
+  RunState state = StateWith({{"a", "I", "1", "D1"}, {"a", "I", "2", "D2"}, {"a", "I", "12k", "D2"}});
   state.FileFirstRecord = {0, 1};
-  const std::string message =
-      "record 3 (accounting file 2, line 2): byte size \"12k\" is not a number";
+  const std::string message = "record 3 (accounting file 2, line 2): byte size \"12k\" is not a number";
   std::ostringstream day;
   NoProgress progress;
   try {

@@ -20,6 +20,7 @@
 #include "mail/session_factory.h"
 #include "run/processing_run.h"
 #include "support/mime_fixture.h"
+#include "support/report_reading.h"
 #include "support/run_program.h"
 #include "support/test_support.h"
 
@@ -493,6 +494,33 @@ TEST(CliLedger, RepeatedRunsStoreOnceAndMonthFoldersHoldTheirMonth) {
   EXPECT_NE(full.find("nov,1\r\n"), std::string::npos) << full;
   EXPECT_NE(full.find("nov,2\r\n"), std::string::npos) << full;
   EXPECT_EQ(full.find("oct,1"), std::string::npos) << full;
+}
+
+// The report of a run over both flavours agrees with its summary; the report
+// of the ledger's month of that run, written without --summary, gives the
+// same figures and no summary file.
+TEST_F(CliTest, TheReportOfARunAndOfALedgerMonthAgreeWithTheSummary) {
+  const std::string ledger = dir_ / "ledger.sqlite";
+  const Result result = RunCli({"--mailbox", maildir_, "--folder", "Accounting", "--output", out_,
+                                "--summary", "--report", dir_ / "run.html", "--ledger", ledger});
+  ASSERT_EQ(result.status, 0) << result.err;
+  const std::string full = ReadFile(out_ + "/fullacct.csv");
+  ASSERT_NE(full.find("Sender,AccountID,"), std::string::npos) << "both flavours";
+  ASSERT_NE(full.find("IN/OUT Indicator,Date,"), std::string::npos) << "both flavours";
+  const std::string summary = ReadFile(out_ + "/summary.csv");
+  const std::string page = ReadFile(dir_ / "run.html");
+  testing::ExpectReportAgreesWithSummary(page, summary);
+  EXPECT_NE(page.find("<dd>" + maildir_ + "</dd>"), std::string::npos);
+
+  const Result folders = RunCli({"--mailbox", "ledger:" + ledger, "--list-folders"});
+  ASSERT_EQ(folders.out, "All\n2024-03\n");
+  const std::string month = dir_ / "month";
+  ASSERT_EQ(::mkdir(month.c_str(), 0700), 0);
+  const Result again = RunCli({"--mailbox", "ledger:" + ledger, "--folder", "2024-03", "--output",
+                               month, "--report", month + "/march.html"});
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_FALSE(FileExists(month + "/summary.csv"));
+  testing::ExpectReportAgreesWithSummary(ReadFile(month + "/march.html"), summary);
 }
 
 // A ledger that is not SQLite, or that another program holds locked, fails

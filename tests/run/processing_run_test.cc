@@ -208,6 +208,7 @@ TEST_F(ProcessingRunTest, FailuresAreReportedWithTheStepAndTheCause) {
     const char* name;
     std::string fullPath, summaryPath, outputFolder;
     std::string failure;
+    std::string reportPath = "";  // empty: report.html in the output folder
   };
   const std::string missing = out / "missing";
   const std::vector<Case> cases = {
@@ -228,18 +229,28 @@ TEST_F(ProcessingRunTest, FailuresAreReportedWithTheStepAndTheCause) {
       {"byte size not a number", out / "fullacct.csv", out / "summary.csv", out.Path(),
        "writing the summary " + out / "summary.csv" +
            ": record 1 (accounting file 1, line 1): byte size \"12k\" is not a number"},
+      {"report is the full file", out / "fullacct.csv", out / "summary.csv", out.Path(),
+       "checking the output files: the report and the full accounting file are the same file (" +
+           out.Path() + "/./fullacct.csv); choose two different paths",
+       out.Path() + "/./fullacct.csv"},
+      {"report folder missing", out / "fullacct.csv", out / "summary.csv", out.Path(),
+       "checking the report file: cannot create " + missing +
+           "/report.html: No such file or directory",
+       missing + "/report.html"},
   };
   frontEnd.settings.generateSummary = true;
   for (const auto& c : cases) {
     frontEnd.settings.fullAccountingPath = c.fullPath;
     frontEnd.settings.summaryPath = c.summaryPath;
     frontEnd.settings.outputFolder = c.outputFolder;
+    frontEnd.settings.reportPath = c.reportPath.empty() ? out / "report.html" : c.reportPath;
     frontEnd.failures.clear();
     EXPECT_EQ(Run(), RunOutcome::kFailed) << c.name;
     ASSERT_EQ(frontEnd.failures.size(), 1u) << c.name;
     EXPECT_EQ(frontEnd.failures[0], c.failure) << c.name;
   }
   EXPECT_FALSE(FileExists(out / "summary.csv")) << "refused before the summary was emptied";
+  EXPECT_FALSE(FileExists(out / "report.html")) << "refused before the report was written";
   EXPECT_EQ(ReadFile(out / "fullacct.csv"), kOtherHeaderLine + "a,b,c,d,e,D,t,g,f,n,12k\r\n");
 }
 

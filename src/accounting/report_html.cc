@@ -51,8 +51,10 @@ footer{margin-top:2rem;color:var(--muted);font-size:.85rem}
 main{padding:1rem .75rem 2rem}
 h1{font-size:1.3rem}
 body{font-size:15px}
-.totals{grid-template-columns:1fr}
-.total .human{font-size:1.25rem}
+.totals{grid-template-columns:1fr;gap:.4rem}
+.total{display:flex;flex-wrap:wrap;align-items:baseline;column-gap:.6rem;padding:.35rem .6rem}
+.total .name{width:4.5rem}
+.total .human{font-size:1.15rem}
 table.users{font-size:.85rem}
 table.users th,table.users td{padding:.25rem .3rem}
 table.users .rank{display:none}
@@ -125,6 +127,8 @@ void AppendHeading(Page& page, const ReportFigures& figures, const ReportRun& ru
   out +=
       "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+      "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+      "style-src 'unsafe-inline'\">\n"
       "<meta name=\"generator\" content=\"Tollbook\">\n<title>Accounting report: ";
   AppendHtml(out, run.folder);
   out += "</title>\n";

@@ -43,7 +43,7 @@ inline constexpr std::string_view kUsage =
     "  --delete             delete each message once its accounting file is merged.\n"
     "  --cleanup            delete each scratch file once it is merged.\n"
     "  --summary            write the summary file.\n"
-    "  --report PATH        also write PATH, one HTML page of the same figures as the\n"
+    "  --report PATH        write PATH, one HTML page with the same figures as the\n"
     "                       summary: totals, bytes per date and the largest users as\n"
     "                       charts, every user in a table (the first 1,000). Needs no\n"
     "                       --summary; written, like it, when files were merged.\n"

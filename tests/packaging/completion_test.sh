@@ -33,6 +33,7 @@ expect() {
 
 m=$work/Maildir
 expect "--full-file" --fu
+expect "--report" --rep
 expect "--summary --summary-file" --delete --s
 expect "--cleanup" --mailbox "$m" --cl
 expect "Archive Archive.2023" --mailbox "$m" --folder Arc

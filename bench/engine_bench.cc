@@ -1,6 +1,6 @@
 // The accounting engine at capacity: 200,000 records in 100 accounting files
-// go through the merge, the record parser and both summaries, once with 10
-// distinct users and once with 100,000. Beside them, in the same run, a plain
+// go through the merge, the record parser, both summaries and the HTML
+// report, once with 10 distinct users and once with 100,000. Beside them, in the same run, a plain
 // copy of the same bytes into one file: the copy limit.
 //
 // Prints the best of several rounds: every round times each case once, so the
@@ -27,6 +27,7 @@
 #include "accounting/merge.h"
 #include "base/output_file.h"
 #include "accounting/progress.h"
+#include "accounting/report.h"
 #include "accounting/run_state.h"
 #include "accounting/summary.h"
 #include "bench_report.h"
@@ -130,7 +131,8 @@ double Seconds(const std::function<void()>& work) {
 double Best(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
 
 struct Timings {
-  std::vector<double> merge, day, user;
+  std::vector<double> merge, day, user, report;
+  std::uintmax_t reportBytes = 0;
 };
 
 void RoundOfCase(tollbook::RunState& state, const Corpus& corpus, const fs::path& dir,
@@ -143,9 +145,25 @@ void RoundOfCase(tollbook::RunState& state, const Corpus& corpus, const fs::path
   t.merge.push_back(Seconds([&] { MergeAll(state, corpus, (dir / "fullacct.csv").string()); }));
   fs::remove(dir / "summary.csv");
   tollbook::OutputFile summary((dir / "summary.csv").string());
-  t.day.push_back(Seconds([&] { tollbook::WriteDaySummary(state, summary.Stream(), progress); }));
+  // The day walk hands its date blocks to the report, as the run's does.
+  tollbook::ReportBuilder builder;
+  tollbook::DayTotals totals;
+  t.day.push_back(Seconds([&] {
+    totals = tollbook::WriteDaySummary(state, summary.Stream(), progress,
+                                       [&](const tollbook::DateBlock& b) { builder.AddDateBlock(b); });
+  }));
   t.user.push_back(Seconds([&] { tollbook::WriteUserSummary(state, summary.Stream(), progress); }));
   summary.Close();
+  fs::remove(dir / "report.html");
+  const tollbook::ReportRun run{"maildir:/srv/mail", "Accounting", "2026-12-09 12:00 UTC", kFiles,
+                                (dir / "summary.csv").string()};
+  t.report.push_back(Seconds([&] {
+    const tollbook::ReportFigures figures = builder.Finish(state, totals);
+    tollbook::OutputFile report((dir / "report.html").string());
+    tollbook::WriteReport(state, figures, run, report.Stream());
+    report.Close();
+  }));
+  t.reportBytes = fs::file_size(dir / "report.html");
 }
 
 int Usage() {
@@ -180,7 +198,7 @@ int main(int argc, char** argv) {
   try {
     if (once) {
       // One run at capacity, as the processing run makes it: merge with
-      // parsing, then both summaries.
+      // parsing, then both summaries and the report.
       const Corpus corpus = WriteCorpus(dir / "in", onceUsers);
       tollbook::RunState state;
       Timings t;
@@ -222,13 +240,22 @@ int main(int argc, char** argv) {
       row((std::string("day summary, ") + name).c_str(), d);
       row((std::string("user summary, ") + name).c_str(), u);
       row((std::string("whole engine, ") + name).c_str(), m + d + u);
+      row((std::string("report, ") + name).c_str(), Best(t->report));
     }
+    std::printf("  report file: %.2f MB with 10 users, %.2f MB with 100,000\n",
+                static_cast<double>(t10.reportBytes) / 1e6,
+                static_cast<double>(t100k.reportBytes) / 1e6);
     const double m10 = Best(t10.merge);
     const double m100k = Best(t100k.merge);
     const double mergeBest = std::max(m10, m100k);
     Goal("user summary, 100,000 users / 10 users", Best(t100k.user) / Best(t10.user), "x",
          "<=", 2.0);
     Goal("merge + parse throughput / plain copy", c / mergeBest, "", ">=", 0.25);
+    const double engine100k = Best(t100k.merge) + Best(t100k.day) + Best(t100k.user);
+    Goal("report / merge + summaries, 100,000 users", Best(t100k.report) / engine100k, "x", "<=",
+         0.20);
+    Goal("report file, 100,000 users (MB)", static_cast<double>(t100k.reportBytes) / 1e6, "",
+         "<=", 2.0);
     Goal("merge + parse lines per second (millions)",
          static_cast<double>(few.lines) / mergeBest / 1e6, "M", ">=", 5.0);
   } catch (const std::exception& e) {

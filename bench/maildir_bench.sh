@@ -79,7 +79,7 @@ list_messages "$work/mail" >"$work/before"
 list_messages "$run/mail" >"$work/after"
 comm -23 "$work/before" "$work/after" | tr '\n' '\0' >"$work/deleted"
 
-declare -a t_cat t_summary t_ledger t_cleanup t_delete t_rm
+declare -a t_cat t_summary t_report t_ledger t_cleanup t_delete t_rm
 for ((r = 0; r < rounds; r++)); do
   a=$(now); xargs -0 cat <"$work/files" >/dev/null; b=$(now)
   t_cat+=("$(seconds "$a" "$b")")
@@ -87,6 +87,11 @@ for ((r = 0; r < rounds; r++)); do
   fresh_copy
   a=$(now); run_cli; b=$(now)
   t_summary+=("$(seconds "$a" "$b")")
+
+  fresh_copy
+  a=$(now); run_cli --report "$run/out/report.html"; b=$(now)
+  t_report+=("$(seconds "$a" "$b")")
+  report_bytes=$(stat -c %s "$run/out/report.html")
 
   fresh_copy
   a=$(now); run_cli_ledger; b=$(now)
@@ -120,6 +125,7 @@ fi
 
 cat_s=$(best "${t_cat[@]}")
 summary_s=$(best "${t_summary[@]}")
+report_s=$(best "${t_report[@]}")
 ledger_s=$(best "${t_ledger[@]}")
 cleanup_s=$(best "${t_cleanup[@]}")
 delete_s=$(best "${t_delete[@]}")
@@ -131,6 +137,7 @@ echo "  ($files; best of $rounds rounds, warm cache, a fresh synced copy for eve
 printf '  %-52s %9s\n' "case" "s"
 printf '  %-52s %9.3f\n' "cat of every message file (the read limit)" "$cat_s"
 printf '  %-52s %9.3f\n' "tollbook-cli --summary (scratch files kept)" "$summary_s"
+printf '  %-52s %9.3f\n' "tollbook-cli --summary --report ($((report_bytes / 1000)) kB)" "$report_s"
 printf '  %-52s %9.3f\n' "tollbook-cli --summary, recording a new ledger" "$ledger_s"
 printf '  %-52s %9.3f\n' "tollbook-cli --summary --cleanup" "$cleanup_s"
 printf '  %-52s %9.3f\n' "tollbook-cli --summary --delete --cleanup" "$delete_s"
@@ -149,6 +156,8 @@ goal "Maildir: munpack loop / tollbook-cli --summary" \
   "$(awk -v a="$t_munpack_all" -v b="$summary_s" 'BEGIN { print a / b }')" ">=" 20
 goal "Maildir: tollbook-cli --summary / cat" \
   "$(awk -v a="$summary_s" -v b="$cat_s" 'BEGIN { print a / b }')" "<=" 4
+goal "Maildir: --summary --report / --summary" \
+  "$(awk -v a="$report_s" -v b="$summary_s" 'BEGIN { print a / b }')" "<=" 1.2
 goal "Maildir: --summary recording the ledger / without" \
   "$(awk -v a="$ledger_s" -v b="$summary_s" 'BEGIN { print a / b }')" "<=" 1.15
 goal "Maildir: --delete --cleanup / without them" \

@@ -49,16 +49,19 @@ DayTotals SumDateBlocks(const RunState& state, ProgressDisplay& progress,
   return totals;
 }
 
-void WriteDaySummary(const RunState& state, std::ostream& summaryOutput,
-                     ProgressDisplay& progress) {
+DayTotals WriteDaySummary(const RunState& state, std::ostream& summaryOutput,
+                          ProgressDisplay& progress,
+                          const std::function<void(const DateBlock&)>& alsoOnBlock) {
   summary_detail::RecordsToSummarise(state);  // refuses before the title is written
   std::string line;
   WriteLine(summaryOutput, "Summary Report by Day");
   WriteLine(summaryOutput, "Date,Bytes In,Bytes Out,Total Bytes");
   const DayTotals totals = SumDateBlocks(state, progress, [&](const DateBlock& block) {
     WriteDayLine(summaryOutput, line, block.date, block.bytesIn, block.bytesOut);
+    if (alsoOnBlock) alsoOnBlock(block);
   });
   WriteDayLine(summaryOutput, line, "Totals", totals.bytesIn, totals.bytesOut);
+  return totals;
 }
 
 }  // namespace tollbook

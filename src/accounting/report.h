@@ -9,11 +9,13 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "accounting/progress.h"
 #include "accounting/run_state.h"
 #include "accounting/summary.h"
+#include "base/text.h"
 
 namespace tollbook {
 
@@ -58,12 +60,29 @@ struct ReportFigures {
                                   // first appearance), at most kReportUserRows
 };
 
-// Builds the figures of the page from records 1 to state.RecordCount and
-// from the user tables, which GroupUsers (or WriteUserSummary) must have
-// filled. Throws Failure as the summary sections do (a byte size that is not
-// a number, a user total beyond the 64-bit range), so that a run refuses the
-// report before it opens its file. The figures point into state, which must
-// not change until the page is written.
+// Gathers the figures of the page from the date blocks of the day walk (the
+// one that writes the day section, or SumDateBlocks) and the user tables.
+class ReportBuilder {
+ public:
+  // Adds a date block's bytes to its date (dates equal ignoring case).
+  void AddDateBlock(const DateBlock& block);
+  // The figures, from the blocks added, the walk's totals and the user
+  // tables, which GroupUsers (or WriteUserSummary) must have filled. Throws
+  // Failure when a user's total is beyond the 64-bit range. The figures point
+  // into state, which must not change until the page is written.
+  ReportFigures Finish(const RunState& state, const DayTotals& totals);
+
+ private:
+  ReportFigures figures_;
+  std::unordered_map<std::string_view, std::size_t, CaseInsensitiveHash, CaseInsensitiveEqual>
+      positions_;
+};
+
+// The figures of a run that writes no summary: walks records 1 to
+// state.RecordCount with SumDateBlocks, then as ReportBuilder::Finish. Throws
+// Failure as the summary sections do (a byte size that is not a number, a
+// user total beyond the 64-bit range), so that a run refuses the report
+// before it opens its file.
 ReportFigures BuildReportFigures(const RunState& state, ProgressDisplay& progress);
 
 // Writes the page. Every text that comes from the records or the run is

@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <unordered_map>
 
 #include "accounting/report.h"
 #include "accounting/report_text.h"
@@ -8,20 +7,10 @@
 namespace tollbook {
 namespace {
 
-// The dates of the chart: the date blocks summed by date (ignoring case), in
-// order of first appearance, then by day when every date is a gateway date.
-void SumDates(const RunState& state, ProgressDisplay& progress, ReportFigures& figures) {
-  std::unordered_map<std::string_view, std::size_t, CaseInsensitiveHash, CaseInsensitiveEqual>
-      positions;
-  figures.totals = SumDateBlocks(state, progress, [&](const DateBlock& block) {
-    const auto [it, added] = positions.try_emplace(block.date, figures.dates.size());
-    if (added) figures.dates.push_back({block.date, 0, 0});
-    ReportDate& date = figures.dates[it->second];
-    date.bytesIn += block.bytesIn;
-    date.bytesOut += block.bytesOut;
-  });
+// Sorts the dates by day when every one is a gateway date, and names the
+// first and last.
+void OrderDates(const RunState& state, ReportFigures& figures) {
   if (figures.records == 0) return;
-
   std::vector<std::pair<std::int32_t, std::size_t>> days;  // day, position
   days.reserve(figures.dates.size());
   for (std::size_t i = 0; i < figures.dates.size(); ++i) {
@@ -63,12 +52,29 @@ void RankUsers(const RunState& state, ReportFigures& figures) {
 
 }  // namespace
 
-ReportFigures BuildReportFigures(const RunState& state, ProgressDisplay& progress) {
-  ReportFigures figures;
+void ReportBuilder::AddDateBlock(const DateBlock& block) {
+  const auto [it, added] = positions_.try_emplace(block.date, figures_.dates.size());
+  if (added) figures_.dates.push_back({block.date, 0, 0});
+  ReportDate& date = figures_.dates[it->second];
+  date.bytesIn += block.bytesIn;
+  date.bytesOut += block.bytesOut;
+}
+
+ReportFigures ReportBuilder::Finish(const RunState& state, const DayTotals& totals) {
+  ReportFigures figures = std::move(figures_);
+  positions_.clear();
   figures.records = state.RecordCount;
-  SumDates(state, progress, figures);
+  figures.totals = totals;
+  OrderDates(state, figures);
   RankUsers(state, figures);
   return figures;
+}
+
+ReportFigures BuildReportFigures(const RunState& state, ProgressDisplay& progress) {
+  ReportBuilder builder;
+  const DayTotals totals =
+      SumDateBlocks(state, progress, [&](const DateBlock& block) { builder.AddDateBlock(block); });
+  return builder.Finish(state, totals);
 }
 
 }  // namespace tollbook

@@ -37,7 +37,11 @@ DayTotals SumDateBlocks(const RunState& state, ProgressDisplay& progress,
 // totals line. Shows "Summerize by Day" and "i of N" while it works.
 // Throws Failure naming the record, its file and line and the text when a byte
 // size is not a number; the lines before that record are then in the stream.
-void WriteDaySummary(const RunState& state, std::ostream& summaryOutput, ProgressDisplay& progress);
+// Hands each date block also to alsoOnBlock, when given, and returns the
+// totals, so that the report takes its figures from the same walk.
+DayTotals WriteDaySummary(const RunState& state, std::ostream& summaryOutput,
+                          ProgressDisplay& progress,
+                          const std::function<void(const DateBlock&)>& alsoOnBlock = nullptr);
 
 // Writes the user section: one line per distinct user key (ignoring case), in
 // order of first appearance, named by the key of the group's last record, with

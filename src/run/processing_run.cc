@@ -323,17 +323,27 @@ void Run::WriteSummaryAndReport(const std::string& folderName) {
   step = settings_.generateSummary ? "writing the summary " + state_.SummaryPath
                                    : "writing the report " + settings_.reportPath;
   CheckByteSizes(state_);  // refuses before the summary file or the report is emptied
+  const bool wantsReport = !settings_.reportPath.empty();
+  ReportBuilder builder;
+  DayTotals totals;
   if (settings_.generateSummary) {
     OutputFile summary(state_.SummaryPath);
-    WriteDaySummary(state_, summary.Stream(), frontEnd_);
+    totals = WriteDaySummary(state_, summary.Stream(), frontEnd_, [&](const DateBlock& block) {
+      if (wantsReport) builder.AddDateBlock(block);
+    });
     FaultPoint("summary");
     WriteUserSummary(state_, summary.Stream(), frontEnd_);
     summary.Close();
   }
-  if (settings_.reportPath.empty()) return;
+  if (!wantsReport) return;
   step = "writing the report " + settings_.reportPath;
-  if (!settings_.generateSummary) GroupUsers(state_, frontEnd_);
-  const ReportFigures figures = BuildReportFigures(state_, frontEnd_);
+  ReportFigures figures;
+  if (settings_.generateSummary) {
+    figures = builder.Finish(state_, totals);
+  } else {
+    GroupUsers(state_, frontEnd_);
+    figures = BuildReportFigures(state_, frontEnd_);
+  }
   ReportRun run;
   run.mailbox = settings_.mailboxName;
   run.folder = folderName;

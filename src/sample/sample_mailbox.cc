@@ -172,7 +172,15 @@ std::string Generator::AccountingFile(std::int64_t& lines) {
   for (int i = 0; i < count; ++i) {
     clock_ += random_.Between(20, 600);
     const std::int64_t when = random_.Chance(0.005) ? clock_ - 86400 : clock_;
-    const User& user = random_.Pick(kUsers);
+    const int pick = random_.Below(std::max(1, options_.users));
+    User user = kUsers[static_cast<std::size_t>(pick) % kUsers.size()];
+    std::string id;
+    if (pick >= static_cast<int>(kUsers.size())) {
+      char text[16];
+      std::snprintf(text, sizeof text, "user%06d", pick + 1);
+      id = text;
+      user.id = id;
+    }
     file += smtp ? SmtpLine(user, when) : OtherLine(user, when);
     file += "\r\n";
   }

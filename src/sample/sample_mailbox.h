@@ -13,6 +13,7 @@ struct SampleOptions {
   int messages = 200;           // messages in the Accounting folder
   std::uint32_t seed = 1;
   int linesPerFile = 20;        // accounting lines per attachment (about)
+  int users = 10;               // distinct senders: ten named ones, then user000011, ...
   double accountingShare = 0.5; // share of messages that carry an "acct" first attachment
   std::size_t largePartBytes = 0;  // when > 0, every message also carries a non-accounting
                                    // part of this size

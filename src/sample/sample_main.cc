@@ -14,20 +14,21 @@
 namespace {
 
 constexpr std::string_view kUsage =
-    "Usage: tollbook-sample DIR [--messages N] [--seed S] [--lines N]\n"
+    "Usage: tollbook-sample DIR [--messages N] [--seed S] [--lines N] [--users N]\n"
     "                       [--accounting-share X] [--large-part BYTES] [--no-other-folders]\n"
     "Writes a Maildir++ tree at DIR (which must not hold a mailbox yet): an Accounting\n"
     "folder of N messages (default 200), about a share X (default 0.5) of them carrying an\n"
     "accounting file of about --lines lines (default 20) as their first attachment, the\n"
     "others mail that a run must leave alone; and, unless --no-other-folders, a few INBOX\n"
     "messages and empty folders. The same seed (default 1) gives the same tree.\n"
+    "--users spreads the lines over N senders (default 10).\n"
     "--large-part adds a non-accounting attachment of that many bytes to every message.\n"
     "--help and --version print this text or the version; -- ends the options.\n"
     "Exit status: 0 written, 1 the tree could not be written, 2 bad usage.\n";
 
 constexpr tollbook::OptionSpec kOptions[] = {
     {"--messages", true}, {"--seed", true},         {"--lines", true},
-    {"--large-part", true}, {"--accounting-share", true}, {"--no-other-folders", false},
+    {"--users", true}, {"--large-part", true}, {"--accounting-share", true}, {"--no-other-folders", false},
     {"--help", false},    {"-h", false},            {"--version", false},
 };
 
@@ -73,6 +74,8 @@ int main(int argc, char** argv) {
       options.seed = static_cast<std::uint32_t>(number);
     } else if (name == "--lines" && ParseNumber(value, 1, 1000000, number)) {
       options.linesPerFile = static_cast<int>(number);
+    } else if (name == "--users" && ParseNumber(value, 1, 1000000, number)) {
+      options.users = static_cast<int>(number);
     } else if (name == "--large-part" && ParseNumber(value, 0, 1ll << 32, number)) {
       options.largePartBytes = static_cast<std::size_t>(number);
     } else if (name == "--accounting-share") {

@@ -266,11 +266,13 @@ TEST(ReportTest, FiguresAgreeWithTheSummaryOfTheSameRecords) {
     NoProgress progress;
     RunState withSummary = StateWith(c.rows);
     std::ostringstream summary;
-    WriteDaySummary(withSummary, summary, progress);
+    ReportBuilder builder;
+    const DayTotals totals = WriteDaySummary(
+        withSummary, summary, progress, [&](const DateBlock& b) { builder.AddDateBlock(b); });
     WriteUserSummary(withSummary, summary, progress);
     ReportRun run{"maildir:/srv/mail", "Accounting", "2026-12-01 10:00 UTC", 3, ""};
     std::ostringstream page;
-    WriteReport(withSummary, BuildReportFigures(withSummary, progress), run, page);
+    WriteReport(withSummary, builder.Finish(withSummary, totals), run, page);
 
     RunState reportOnly = StateWith(c.rows);
     GroupUsers(reportOnly, progress);

@@ -13,20 +13,20 @@ namespace {
 using report_text::AppendHtml;
 using report_text::HumanBytes;
 
-// Geometry in the units of the viewBox, 320 wide; the page scales it, so a
-// narrow viewBox keeps the text readable on a phone.
-constexpr double kWidth = 320;
-constexpr double kLabelWidth = 90;  // row labels, right-aligned before the bars
-constexpr double kValueWidth = 42;  // value labels after the longest bar
-constexpr double kPlotWidth = kWidth - kLabelWidth - kValueWidth;
-constexpr double kTop = 26;  // below the legend
-constexpr std::size_t kLabelCharacters = 16;
+// Across, the chart is laid out in percent of its width, so that it fills
+// a phone's screen and a laptop's column alike while its text keeps the
+// page's sizes; down, in pixels.
+constexpr double kLabelPercent = 28;  // row labels, right-aligned before the bars
+constexpr double kPlotPercent = 56;   // the bars; value labels follow them
+constexpr double kTop = 30;           // below the legend
+constexpr std::size_t kLabelCharacters = 15;
 
 void AppendNumber(std::string& out, double value) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.1f", value);
+  std::snprintf(text, sizeof text, "%.2f", value);
   std::string_view digits = text;
-  if (digits.size() > 2 && digits.substr(digits.size() - 2) == ".0") digits.remove_suffix(2);
+  while (digits.back() == '0') digits.remove_suffix(1);
+  if (digits.back() == '.') digits.remove_suffix(1);
   out += digits;
 }
 
@@ -57,11 +57,11 @@ void AppendRect(std::string& out, const char* kind, double x, double y, double w
   out += kind;
   out += "\" x=\"";
   AppendNumber(out, x);
-  out += "\" y=\"";
+  out += "%\" y=\"";
   AppendNumber(out, y);
   out += "\" width=\"";
   AppendNumber(out, width);
-  out += "\" height=\"";
+  out += "%\" height=\"";
   AppendNumber(out, height);
   out += "\"><title>";
   AppendHtml(out, label);
@@ -74,11 +74,18 @@ void AppendRect(std::string& out, const char* kind, double x, double y, double w
   out += " bytes)</title></rect>";
 }
 
-void AppendText(std::string& out, const char* cls, double x, double y, std::string_view html) {
+// Text at x percent across, moved dx pixels, with its baseline at y.
+void AppendText(std::string& out, const char* cls, double x, double dx, double y,
+                std::string_view html) {
   out += "<text class=\"";
   out += cls;
   out += "\" x=\"";
   AppendNumber(out, x);
+  out += '%';
+  if (dx != 0) {
+    out += "\" dx=\"";
+    AppendNumber(out, dx);
+  }
   out += "\" y=\"";
   AppendNumber(out, y);
   out += "\">";
@@ -89,8 +96,8 @@ void AppendText(std::string& out, const char* cls, double x, double y, std::stri
 }  // namespace
 
 void AppendBarChart(std::string& out, const BarChart& chart) {
-  const double barHeight = chart.stacked ? 12 : 8;
-  const double rowHeight = chart.stacked ? 17 : 2 * barHeight + 6;
+  const double barHeight = chart.stacked ? 15 : 10;
+  const double rowHeight = chart.stacked ? 21 : 2 * barHeight + 9;
   double max = 0;
   for (const auto& row : chart.rows) {
     const double in = std::max(0.0, row.bytesIn), outBytes = std::max(0.0, row.bytesOut);
@@ -100,46 +107,46 @@ void AppendBarChart(std::string& out, const BarChart& chart) {
   const double ticks = std::max(1.0, std::ceil(max / step));
   const double axisMax = ticks * step;
   const double bottom = kTop + rowHeight * static_cast<double>(chart.rows.size());
-  const double height = bottom + 38;
-  const auto scale = [&](double bytes) { return std::max(0.0, bytes) / axisMax * kPlotWidth; };
+  const auto scale = [&](double bytes) { return std::max(0.0, bytes) / axisMax * kPlotPercent; };
   const std::string& id = chart.id;
 
-  out += "<svg class=\"chart\" role=\"img\" viewBox=\"0 0 320 ";
-  AppendNumber(out, height);
+  out += "<svg class=\"chart\" role=\"img\" width=\"100%\" height=\"";
+  AppendNumber(out, bottom + 44);
   out += "\" aria-labelledby=\"" + id + "-title " + id + "-desc\">";
   out += "<title id=\"" + id + "-title\">" + chart.titleHtml + "</title>";
   out += "<desc id=\"" + id + "-desc\">" + chart.summaryHtml + "</desc>";
   // Bytes out: light with dark stripes, so that in and out differ in grey too.
   out += "<defs><pattern id=\"" + id +
-         "-hatch\" width=\"5\" height=\"5\" patternUnits=\"userSpaceOnUse\" "
-         "patternTransform=\"rotate(45)\"><rect width=\"5\" height=\"5\" fill=\"#f6c177\"/>"
-         "<rect width=\"1.6\" height=\"5\" fill=\"#7a4b00\"/></pattern></defs>";
+         "-hatch\" width=\"6\" height=\"6\" patternUnits=\"userSpaceOnUse\" "
+         "patternTransform=\"rotate(45)\"><rect width=\"6\" height=\"6\" fill=\"#f6c177\"/>"
+         "<rect width=\"2\" height=\"6\" fill=\"#7a4b00\"/></pattern></defs>";
   out += "<style>#" + id + " .out{fill:url(#" + id + "-hatch)}</style>";
   out += "<g id=\"" + id + "\">";
 
   out += "<g class=\"legend\" aria-hidden=\"true\">";
-  out += "<rect class=\"in\" x=\"90\" y=\"5\" width=\"10\" height=\"10\"/>";
-  AppendText(out, "legend", 104, 14, "Bytes in");
-  out += "<rect class=\"out\" x=\"160\" y=\"5\" width=\"10\" height=\"10\"/>";
-  AppendText(out, "legend", 174, 14, "Bytes out");
+  out += "<rect class=\"in\" x=\"28%\" y=\"5\" width=\"12\" height=\"12\"/>";
+  AppendText(out, "legend", kLabelPercent, 17, 16, "Bytes in");
+  out += "<rect class=\"out\" x=\"50%\" y=\"5\" width=\"12\" height=\"12\"/>";
+  AppendText(out, "legend", 50, 17, 16, "Bytes out");
   out += "</g>";
 
   out += "<g class=\"grid\" aria-hidden=\"true\">";
   for (double t = 0; t <= ticks; ++t) {
-    const double x = kLabelWidth + t / ticks * kPlotWidth;
+    const double x = kLabelPercent + t / ticks * kPlotPercent;
     out += "<line x1=\"";
     AppendNumber(out, x);
-    out += "\" x2=\"";
+    out += "%\" x2=\"";
     AppendNumber(out, x);
-    out += "\" y1=\"";
+    out += "%\" y1=\"";
     AppendNumber(out, kTop - 4);
     out += "\" y2=\"";
     AppendNumber(out, bottom);
     out += "\"/>";
-    AppendText(out, "tick", x, bottom + 13, HumanBytes(t * step));
+    AppendText(out, "tick", x, 0, bottom + 15, HumanBytes(t * step));
   }
   out += "</g>";
-  AppendText(out, "axis", kLabelWidth + kPlotWidth / 2, bottom + 31, "Bytes (1 kB = 1,000 bytes)");
+  AppendText(out, "axis", kLabelPercent + kPlotPercent / 2, 0, bottom + 36,
+             "Bytes (1 kB = 1,000 bytes)");
 
   double y = kTop;
   for (const auto& row : chart.rows) {
@@ -147,21 +154,21 @@ void AppendBarChart(std::string& out, const BarChart& chart) {
     const std::string_view name = row.label.empty() ? std::string_view("(empty)") : row.label;
     std::string label;
     report_text::AppendHtmlShortened(label, name, kLabelCharacters);
-    AppendText(out, "label", kLabelWidth - 5, y + (chart.stacked ? 9.5 : 11.5), label);
+    const double inWidth = scale(row.bytesIn), outWidth = scale(row.bytesOut);
     if (chart.stacked) {
-      const double inWidth = scale(row.bytesIn), outWidth = scale(row.bytesOut);
-      AppendRect(out, "in", kLabelWidth, y, inWidth, barHeight, name, "bytes in", row.bytesIn);
-      AppendRect(out, "out", kLabelWidth + inWidth, y, outWidth, barHeight, name, "bytes out",
+      AppendText(out, "label", kLabelPercent, -6, y + 12, label);
+      AppendRect(out, "in", kLabelPercent, y, inWidth, barHeight, name, "bytes in", row.bytesIn);
+      AppendRect(out, "out", kLabelPercent + inWidth, y, outWidth, barHeight, name, "bytes out",
                  row.bytesOut);
-      AppendText(out, "value", kLabelWidth + inWidth + outWidth + 3, y + 9,
+      AppendText(out, "value", kLabelPercent + inWidth + outWidth, 4, y + 11.5,
                  HumanBytes(row.bytesIn + row.bytesOut));
     } else {
-      const double inWidth = scale(row.bytesIn), outWidth = scale(row.bytesOut);
-      AppendRect(out, "in", kLabelWidth, y, inWidth, barHeight, name, "bytes in", row.bytesIn);
-      AppendText(out, "value", kLabelWidth + inWidth + 3, y + 7, HumanBytes(row.bytesIn));
-      AppendRect(out, "out", kLabelWidth, y + barHeight + 1, outWidth, barHeight, name, "bytes out",
-                 row.bytesOut);
-      AppendText(out, "value", kLabelWidth + outWidth + 3, y + barHeight + 8,
+      AppendText(out, "label", kLabelPercent, -6, y + 15, label);
+      AppendRect(out, "in", kLabelPercent, y, inWidth, barHeight, name, "bytes in", row.bytesIn);
+      AppendText(out, "value", kLabelPercent + inWidth, 4, y + 8.5, HumanBytes(row.bytesIn));
+      AppendRect(out, "out", kLabelPercent, y + barHeight + 1, outWidth, barHeight, name,
+                 "bytes out", row.bytesOut);
+      AppendText(out, "value", kLabelPercent + outWidth, 4, y + barHeight + 9.5,
                  HumanBytes(row.bytesOut));
     }
     out += "</g>";

@@ -31,15 +31,15 @@ dl.facts dd{margin:0;overflow-wrap:anywhere}
 .total .human{font-size:1.5rem;font-weight:600}
 .total .exact{font-variant-numeric:tabular-nums;font-size:.9rem}
 figure{margin:0}
-svg.chart{display:block;width:100%;max-width:34rem;height:auto;font-family:inherit}
+svg.chart{display:block;width:100%;max-width:52rem;font-family:inherit;overflow:visible}
 svg.chart text{fill:var(--ink)}
-svg.chart .label{font-size:10px;text-anchor:end}
-svg.chart .value,svg.chart .tick{font-size:8.5px;fill:var(--muted)}
+svg.chart .label{font-size:12px;text-anchor:end}
+svg.chart .value,svg.chart .tick{font-size:11px;fill:var(--muted)}
 svg.chart .tick,svg.chart .axis{text-anchor:middle}
-svg.chart .axis{font-size:9px}
-svg.chart .legend{font-size:10px}
+svg.chart .axis{font-size:12px}
+svg.chart .legend{font-size:12px}
 svg.chart .in{fill:var(--in)}
-svg.chart .grid line{stroke:var(--rule);stroke-width:.6}
+svg.chart .grid line{stroke:var(--rule);stroke-width:1}
 .scroll{overflow-x:auto}
 table.users{border-collapse:collapse;width:100%;font-variant-numeric:tabular-nums}
 table.users th,table.users td{padding:.3rem .5rem;border-bottom:1px solid var(--rule);text-align:right;white-space:nowrap}

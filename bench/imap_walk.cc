@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
         if (folders->Item(i)->Name() == folderName) position = i;
       }
       QuietFrontEnd frontEnd;
-      frontEnd.settings = {out + "/fullacct.csv", out + "/summary.csv", position, out, false, false, true, true};
+      frontEnd.settings = {out + "/fullacct.csv", out + "/summary.csv", position, out, false, false, true, true, "", ""};
       tollbook::RunState state{200000};
       counts = {};
       auto start = std::chrono::steady_clock::now();

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -290,6 +292,33 @@ TEST(ReportTest, FiguresAgreeWithTheSummaryOfTheSameRecords) {
     }
     EXPECT_LT(html.size(), 2000000u);
   }
+}
+
+// A whole page, byte for byte: dates in order of first appearance (one does
+// not parse), keys differing in case, a hostile key, a record without a user,
+// a fraction. TOLLBOOK_UPDATE_GOLDEN=1 rewrites the expected page.
+TEST(ReportTest, APageByteForByte) {
+  RunState state = StateWith({{"PO1.anna", "I", "1500000", "12/01/99"},
+                              {"PO1.bert", "O", "250000", "12/02/99"},
+                              {"<b>x</b>&amp;", "I", "999", "Dec 3"},
+                              {"po1.ANNA", "o", "2.5", "12/01/99"},
+                              {"", "I", "10", "12/02/99"}});
+  NoProgress progress;
+  std::ostringstream summary;
+  ReportBuilder builder;
+  const DayTotals totals = WriteDaySummary(state, summary, progress,
+                                           [&](const DateBlock& b) { builder.AddDateBlock(b); });
+  WriteUserSummary(state, summary, progress);
+  std::ostringstream page;
+  WriteReport(state, builder.Finish(state, totals),
+              {"imaps://acct@mail.example.org/", "Gateway <Accounting>", "2026-12-01 10:00 UTC", 2,
+               "/srv/acct/summary.csv"},
+              page);
+  const std::string golden = std::string(TOLLBOOK_TEST_DATA_DIR) + "/report_golden.html";
+  if (std::getenv("TOLLBOOK_UPDATE_GOLDEN") != nullptr) {
+    std::ofstream(golden, std::ios::binary) << page.str();
+  }
+  EXPECT_EQ(page.str(), testing::ReadFile(golden));
 }
 
 }  // namespace

@@ -55,8 +55,10 @@ body{font-size:15px}
 .total{display:flex;flex-wrap:wrap;align-items:baseline;column-gap:.6rem;padding:.35rem .6rem}
 .total .name{width:4.5rem}
 .total .human{font-size:1.15rem}
-table.users{font-size:.85rem}
-table.users th,table.users td{padding:.25rem .3rem}
+table.users{font-size:.8rem}
+table.users th,table.users td{padding:.2rem .25rem}
+table.users th{white-space:normal}
+table.users .user{min-width:5.5rem}
 table.users .rank{display:none}
 }
 @media print{

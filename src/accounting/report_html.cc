@@ -219,8 +219,14 @@ void AppendDates(Page& page, const ReportFigures& figures) {
 void AppendTopUsers(Page& page, const RunState& state, const ReportFigures& figures) {
   std::string& out = page.text;
   const std::size_t shown = std::min(figures.users.size(), kReportChartUsers);
-  out += "<section aria-labelledby=\"top\">\n<h2 id=\"top\">The " + std::to_string(shown) +
-         " users with the most bytes</h2>\n<figure>\n";
+  out += "<section aria-labelledby=\"top\">\n<h2 id=\"top\">";
+  out += shown == 0
+             ? std::string("Users")
+             : "The " + (shown == 1 ? std::string("one user") : std::to_string(shown) + " users") +
+                   " with the most bytes";
+  out += "</h2>\n";
+  if (shown == 0) out += "<p class=\"note\">No record names a user.</p>\n";
+  out += "<figure>\n";
   BarChart chart;
   chart.id = "users-chart";
   chart.stacked = true;

@@ -261,6 +261,7 @@ TEST(ReportTest, FiguresAgreeWithTheSummaryOfTheSameRecords) {
         {"x", "I", "0.5", "d"}},
        false,
        {"d"}},
+      {"no record names a user", {{"", "I", "5", "2000-02-29"}}, true, {"2000-02-29"}},
       {"100,000 users at capacity", many, true, {}},
   };
   for (const auto& c : cases) {

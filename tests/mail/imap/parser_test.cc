@@ -65,7 +65,8 @@ TEST(ImapParserTest, ResponsesAndBounds) {
        "* OK [CAPABILITY IMAP4rev1 STARTTLS LOGINDISABLED] |Dovecot ready.|"},
       {"T1 NO [AUTHENTICATIONFAILED] Authentication failed.\r\n", true,
        "T1 NO [AUTHENTICATIONFAILED] |Authentication failed.|"},
-      {"+ eyJzdGF0dXMiOiJpbnZhbGlkX3Rva2VuIn0=\r\n", true, "+ |eyJzdGF0dXMiOiJpbnZhbGlkX3Rva2VuIn0=|"},
+      {"+ eyJzdGF0dXMiOiJpbnZhbGlkX3Rva2VuIn0=\r\n", true,
+       "+ |eyJzdGF0dXMiOiJpbnZhbGlkX3Rva2VuIn0=|"},
       {"* 12 FETCH (UID 7 FLAGS (\\Seen $TollbookHandled) BODY[HEADER.FIELDS (Content-Type)] "
        "{5}\r\nab\r\nc BODYSTRUCTURE (\"text\" \"plain\" NIL nil NIL \"7bit\" 3 1))\r\n",
        false,
@@ -83,7 +84,8 @@ TEST(ImapParserTest, ResponsesAndBounds) {
       {"* 1 FETCH (UID 2 BODYSTRUCTURE " + deep + ")\r\n", false,
        "error: UID 2 is described with parentheses nested deeper than 100 levels"},
       {"* 1 FETCH (UID 3 BODY[1] {4294967296}\r\n", false,
-       "error: a literal of UID 3 announces 4294967296 bytes, more than the 16777216 accepted here"},
+       "error: a literal of UID 3 announces 4294967296 bytes, more than the 16777216 accepted "
+       "here"},
       {"* 1 FETCH (UID 3 BODY[2] {1073741825}\r\n", false,
        "error: announces 1073741825 bytes, more than the 1073741824 accepted here"},
       {"* 1 FETCH (UID 3 BODY[1] {18446744073709551616}\r\n", false,

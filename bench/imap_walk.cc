@@ -1,6 +1,7 @@
 // Times Tollbook's IMAP walk of one folder (structure, part headers up to the
 // first attachment, then only the "acct" bodies) against fetching every whole
-// message of the same folder. Prints both figures, each with the client's
+// message of the same folder, one UID FETCH BODY.PEEK[] each, as a plain
+// client would. Prints both figures, each with the client's
 // own CPU time beside it (the rest is the server and the wait for it);
 // asserts nothing. Each is timed in two rounds, alternating, and the faster
 // round is shown: the first access to a freshly filled folder makes the
@@ -10,16 +11,16 @@
 //   tollbook-bench-imap-walk URL FOLDER
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <cstdio>
 #include <ctime>
-#include <vmime/net/imap/IMAPMessage.hpp>
-#include <vmime/vmime.hpp>
+#include <filesystem>
+#include <string>
+#include <vector>
 
 #include "accounting/run_state.h"
-#include "mail/imap/connection.h"
-#include "mail/imap/url.h"
+#include "mail/imap/client.h"
 #include "mail/imap/netrc.h"
+#include "mail/imap/url.h"
 #include "mail/session_factory.h"
 #include "run/processing_run.h"
 
@@ -38,17 +39,17 @@ class QuietFrontEnd : public tollbook::RunFrontEnd {
   }
 };
 
-// Discards what it is given, counting the bytes.
-class CountingStream : public vmime::utility::outputStream {
+// Takes every literal of an answer and discards it, counting the bytes.
+class CountingSink : public tollbook::mail::ImapLiteralSink {
  public:
   std::size_t bytes = 0;
-  void flush() override {}
-
- protected:
-  void writeImpl(const vmime::byte_t* const, const std::size_t count) override { bytes += count; }
+  bool Wants(std::string_view) override { return true; }
+  void Write(const char*, std::size_t size) override { bytes += size; }
 };
 
-double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(std::chrono::steady_clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
 
 // This process's CPU time so far, in seconds.
 double CpuSeconds() {
@@ -70,7 +71,7 @@ int main(int argc, char** argv) {
     tollbook::RunCounts counts;
     auto outcome = tollbook::RunOutcome::kCompleted;
     std::size_t count = 0;
-    CountingStream sink;
+    CountingSink sink;
     for (int round = 0; round < 2; ++round) {
       // Tollbook's walk: the whole processing run into a scratch folder.
       char outTemplate[] = "/tmp/tollbook-bench-XXXXXX";
@@ -82,7 +83,8 @@ int main(int argc, char** argv) {
         if (folders->Item(i)->Name() == folderName) position = i;
       }
       QuietFrontEnd frontEnd;
-      frontEnd.settings = {out + "/fullacct.csv", out + "/summary.csv", position, out, false, false, true, true};
+      frontEnd.settings = {
+          out + "/fullacct.csv", out + "/summary.csv", position, out, false, false, true, true};
       tollbook::RunState state{200000};
       counts = {};
       auto start = std::chrono::steady_clock::now();
@@ -94,37 +96,39 @@ int main(int argc, char** argv) {
       }
       std::filesystem::remove_all(out);
 
-      // Whole messages: one FETCH for the UIDs, then BODY.PEEK[] per message.
+      // Whole messages: one UID SEARCH, then BODY.PEEK[] per message.
       tollbook::mail::ImapUrl location = tollbook::mail::ParseImapUrl(url);
       tollbook::mail::CompleteImapCredentials(location, tollbook::mail::DefaultNetrcPath());
-      auto store = tollbook::mail::ConnectImapStore(location);
-      auto folder = store->getFolder(vmime::net::folder::path(
-          folderName == "INBOX" ? vmime::net::folder::path::component("INBOX")
-                                : vmime::net::folder::path::component(folderName)));
-      folder->open(vmime::net::folder::MODE_READ_ONLY);
+      tollbook::mail::ImapClient client(location, tollbook::mail::ImapTimeoutSeconds());
+      client.LogIn(location.password);
+      client.Run("EXAMINE \"" + folderName + "\"", folderName);
       start = std::chrono::steady_clock::now();
       cpu = CpuSeconds();
-      count = folder->getMessageCount();
-      sink.bytes = 0;
-      if (count > 0) {
-        auto messages = folder->getMessages(vmime::net::messageSet::byNumber(1, count));
-        folder->fetchMessages(messages, vmime::net::fetchAttributes(vmime::net::fetchAttributes::UID));
-        for (auto& message : messages) message->extract(sink, nullptr, 0, -1, /*peek=*/true);
+      std::vector<std::string> uids;
+      for (const auto& response : client.Run("UID SEARCH ALL", folderName).untagged) {
+        if (response.items.empty() || !response.items[0].Is("SEARCH")) continue;
+        for (std::size_t i = 1; i < response.items.size(); ++i)
+          uids.push_back(response.items[i].text);
       }
+      count = uids.size();
+      sink.bytes = 0;
+      for (const auto& uid : uids)
+        client.Run("UID FETCH " + uid + " BODY.PEEK[]", "UID " + uid, &sink);
       if (const double t = Seconds(std::chrono::steady_clock::now() - start); t < whole) {
         whole = t;
         wholeCpu = CpuSeconds() - cpu;
       }
-      folder->close(false);
-      store->disconnect();
+      client.LogOut();
     }
 
     std::printf("folder %s: %lld messages, %lld accounting files%s\n", folderName.c_str(),
-                static_cast<long long>(counts.messages), static_cast<long long>(counts.accountingFiles),
+                static_cast<long long>(counts.messages),
+                static_cast<long long>(counts.accountingFiles),
                 outcome == tollbook::RunOutcome::kCompleted ? "" : " (run FAILED)");
     std::printf("  Tollbook walk (whole run):   %7.2f s  (client CPU %.2f s)\n", walk, walkCpu);
-    std::printf("  whole-message fetch only:    %7.2f s  (client CPU %.2f s; %zu messages, %.1f MB)\n", whole,
-                wholeCpu, count, sink.bytes / 1e6);
+    std::printf(
+        "  whole-message fetch only:    %7.2f s  (client CPU %.2f s; %zu messages, %.1f MB)\n",
+        whole, wholeCpu, count, sink.bytes / 1e6);
     return outcome == tollbook::RunOutcome::kCompleted ? 0 : 1;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());

@@ -130,6 +130,7 @@ TEST_F(HostileImapTest, EveryMisbehaviourEndsCleanly) {
       {"a stalled greeting", ImapFault::kStalledGreeting, false, 3, "did not answer within 2 s"},
       {"UIDVALIDITY changed before the deletion", ImapFault::kUidValidityChange, true, 1,
        "UIDVALIDITY changed"},
+      {"UIDVALIDITY fixed by the first SELECT", ImapFault::kUidValidityFixedOnSelect, true, 0, ""},
       {"folder names that do not decode", ImapFault::kOddFolderNames, true, 0, ""},
       {"Cyrus: the folder is INBOX.Accounting", ImapFault::kCyrusNamespace, true, 0, ""},
       {"no STARTTLS", ImapFault::kNoStartTls, false, 3, "does not offer STARTTLS", true},

@@ -478,7 +478,12 @@ void ScriptedImapServer::Handle(int fd) {
       if (inFolder) {
         for (const auto& m : messages_) exists += Expunged().count(m.uid) == 0 ? 1 : 0;
       }
-      const int validity = verb == "SELECT" && fault_ == ImapFault::kUidValidityChange ? 8 : 7;
+      int validity = 7;
+      if (fault_ == ImapFault::kUidValidityChange && inFolder && openings_++ > 0) validity = 8;
+      if (fault_ == ImapFault::kUidValidityFixedOnSelect) {
+        selectedOnce_ = selectedOnce_ || verb == "SELECT";
+        validity = selectedOnce_ ? 8 : 7;
+      }
       c.Send("* " + std::to_string(exists) + " EXISTS\r\n* OK [UIDVALIDITY " +
              std::to_string(validity) +
              "] ok\r\n* OK [PERMANENTFLAGS (\\Deleted \\Seen \\*)] ok\r\n" + tag + " OK [" +

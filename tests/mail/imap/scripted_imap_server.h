@@ -33,10 +33,12 @@ enum class ImapFault {
   kNoExpunge,           // UID EXPUNGE answered NO
   kNoUidplus,           // no UIDPLUS capability
   kStalledGreeting,     // no greeting at all
-  kUidValidityChange,   // SELECT gives another UIDVALIDITY than EXAMINE
-  kOddFolderNames,      // names with CR LF (literal), raw 8-bit (quoted and bare), broken modified
-                        // UTF-7
-  kCyrusNamespace,      // the folder is INBOX.Accounting, personal namespace "INBOX."
+  kUidValidityChange,   // the folder's second opening gives another UIDVALIDITY than the first
+  kUidValidityFixedOnSelect,  // EXAMINE gives one UIDVALIDITY until the folder is first
+                              // selected, SELECT and all after it another
+  kOddFolderNames,  // names with CR LF (literal), raw 8-bit (quoted and bare), broken modified
+                    // UTF-7
+  kCyrusNamespace,  // the folder is INBOX.Accounting, personal namespace "INBOX."
   // Before log-in:
   kNoStartTls,             // no STARTTLS capability; STARTTLS answered BAD
   kStartTlsBad,            // STARTTLS offered, answered BAD
@@ -89,6 +91,8 @@ class ScriptedImapServer {
   std::set<unsigned> expunged_;
   std::vector<std::string> opened_;
   std::string received_;
+  int openings_ = 0;           // the folder's openings, over every connection
+  bool selectedOnce_ = false;  // the folder was once selected read-write
   std::thread thread_;
 };
 

@@ -297,7 +297,9 @@ TEST_F(CliImapTest, OAuthBearerTokens) {
     SCOPED_TRACE(c.what);
     const std::string out = dir_ / c.what;
     ASSERT_EQ(::mkdir(out.c_str(), 0700), 0);
-    const std::string token = server_->BearerToken("acct", c.expires, c.wrongKey);
+    // Past 4 KiB, as Microsoft's tokens are.
+    const std::string token = server_->BearerToken("acct", c.expires, c.wrongKey, 4000);
+    ASSERT_GT(token.size(), 4096u);
     const std::size_t logStart = ReadFile(server_->LogFile()).size();
     const Result result = RunCli({"--mailbox", c.mailbox, "--folder", "Accounting", "--output", out,
                                   "--summary", "--cleanup", "--password-command", "echo " + token},

@@ -92,8 +92,8 @@ void DovecotServer::Stop() {
   RunScript("stop " + Quote(dir_.Path()));
 }
 
-std::string DovecotServer::BearerToken(const std::string& user, std::int64_t expires,
-                                       bool wrongKey) const {
+std::string DovecotServer::BearerToken(const std::string& user, std::int64_t expires, bool wrongKey,
+                                       std::size_t padding) const {
   std::string key = "not the server's key";
   if (!wrongKey) {
     const std::string encoded = ReadFile(dir_ / "keys/default/HS256/default");
@@ -106,9 +106,10 @@ std::string DovecotServer::BearerToken(const std::string& user, std::int64_t exp
     key.assign(reinterpret_cast<char*>(out.data), out.size);
     gnutls_free(out.data);
   }
-  const std::string signedPart = Base64Url(R"({"alg":"HS256","typ":"JWT"})") + "." +
-                                 Base64Url(R"({"sub":")" + user + R"(","email":")" + user +
-                                           R"(","exp":)" + std::to_string(expires) + "}");
+  const std::string signedPart =
+      Base64Url(R"({"alg":"HS256","typ":"JWT"})") + "." +
+      Base64Url(R"({"sub":")" + user + R"(","email":")" + user + R"(","exp":)" +
+                std::to_string(expires) + R"(,"pad":")" + std::string(padding, 'x') + "\"}");
   unsigned char digest[32];
   if (gnutls_hmac_fast(GNUTLS_MAC_SHA256, key.data(), key.size(), signedPart.data(),
                        signedPart.size(), digest) != GNUTLS_E_SUCCESS) {

@@ -35,10 +35,10 @@ class DovecotServer {
   // The server's self-signed certificate, to trust through TOLLBOOK_IMAP_CA_FILE.
   std::string CaFile() const { return dir_ / "server.crt"; }
   // An OAuth 2.0 bearer token for user (a JWT signed with HS256) that
-  // expires at the given Unix time; signed with the server's key, or with
-  // another one when wrongKey.
-  std::string BearerToken(const std::string& user, std::int64_t expires,
-                          bool wrongKey = false) const;
+  // expires at the given Unix time, with a claim of padding bytes besides;
+  // signed with the server's key, or with another one when wrongKey.
+  std::string BearerToken(const std::string& user, std::int64_t expires, bool wrongKey = false,
+                          std::size_t padding = 0) const;
   // Where the server logs every log-in and its refusals.
   std::string LogFile() const { return dir_ / "dovecot.log"; }
   // The user's Maildir on the server's disk.

@@ -194,7 +194,6 @@ TEST_F(CliImapTest, PasswordCommandAndNetrc) {
            " can be read by other users, and with it the password for "
            "127.0.0.1; make it private with: chmod 600 " +
            netrc + "\n"},
-      // Last: Dovecot slows the log-ins that follow a refused one.
       {Imaps("acct"), "echo wrong", 0600, 3, "log-in refused"},
   };
   for (const auto& c : cases) {

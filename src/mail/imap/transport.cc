@@ -122,7 +122,7 @@ void ImapTransport::Connect(const std::string& host, int port, ImapClock::time_p
       fd_ = fd;
       try {
         Wait(POLLOUT, deadline);
-      } catch (const ImapTimedOut&) {
+      } catch (...) {
         ::freeaddrinfo(found);
         Close();
         throw;

@@ -73,6 +73,7 @@ bool ImapClient::Has(std::string_view capability) const {
 }
 
 void ImapClient::TakeCapabilities(std::string_view list) {
+  ++capabilityLists_;
   capabilities_.clear();
   while (!list.empty()) {
     const auto space = list.find(' ');

@@ -102,6 +102,7 @@ class ImapClient {
   std::uint64_t receivedSinceSend_ = 0;
   unsigned tags_ = 0;
   std::set<std::string> capabilities_;  // upper case
+  unsigned capabilityLists_ = 0;        // how many times the server announced them
   std::string bye_;                     // the text of an untagged BYE
 };
 

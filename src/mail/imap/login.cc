@@ -47,7 +47,12 @@ void ImapClient::LogIn(const std::string& secret) {
   }
   if (greeting.CodeName() != "CAPABILITY") AskCapabilities();
   if (url_.tls == ImapTls::kStartTls) UpgradeToTls();
-  if (!preauthenticated) Authenticate(secret);
+  if (!preauthenticated) {
+    const unsigned before = capabilityLists_;
+    Authenticate(secret);
+    // What the server offers may change with the log-in.
+    if (capabilityLists_ == before) AskCapabilities();
+  }
   loggedIn_ = true;
 }
 
@@ -151,6 +156,7 @@ void ImapClient::SaslExchange(const std::string& mechanism, const std::string& i
     const ImapResponse response = Read();
     if (response.tag == tag) {
       if (response.status != "OK") LogInRefused(response, status);
+      if (response.CodeName() == "CAPABILITY") TakeCapabilities(response.CodeArguments());
       return;
     }
     if (response.tag != "+") continue;

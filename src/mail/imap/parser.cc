@@ -102,7 +102,11 @@ std::string ImapParser::Atom() {
     if (c == 0) Fail("the server sent a NUL byte in an atom");
     if (c == '\r' || c == '\n') break;
     if (brackets == 0 && !IsAtomByte(c)) break;
-    if (brackets > 0 && c == '"') break;
+    if (brackets > 0 && c == '"') {
+      // A quoted field name inside a section ("BODY[HEADER.FIELDS ("Date")]"): kept as sent.
+      atom += '"' + Quoted() + '"';
+      continue;
+    }
     if (c == '[') ++brackets;
     if (c == ']' && brackets > 0) --brackets;
     atom += Take();

@@ -78,6 +78,8 @@ TEST(ImapParserTest, ResponsesAndBounds) {
        "* LIST (\\HasNoChildren) \"/\" \"Caf\\xE9 \"q\" \\\""},
       {"* LIST () \"/\" Bare\xFF\r\n", false, "* LIST () \"/\" Bare\xFF"},
       {"* 1 FETCH (UID 2 BODY[1] {0}\r\n)\r\n", false, "* 1 FETCH (UID 2 BODY[1] \"\")"},
+      {"* 1 FETCH (UID 2 BODY[HEADER.FIELDS (\"Date\")] NIL)\r\n", false,
+       "* 1 FETCH (UID 2 BODY[HEADER.FIELDS (\"Date\")] NIL)"},
       {"* SEARCH 1 2 18446744073709551615\r\n", false, "* SEARCH 1 2 18446744073709551615"},
       {"* X " + deepest + "\r\n", false, "* X " + deepest},
       // Must fail.
@@ -125,7 +127,9 @@ TEST(ImapParserTest, ResponsesAndBounds) {
         EXPECT_EQ(got, row.expected);
         EXPECT_FALSE(parser.Buffered());
       }
-      if (got.find("<0+4>") != std::string::npos) EXPECT_EQ(sink.taken, "QUJD");
+      if (got.find("<0+4>") != std::string::npos) {
+        EXPECT_EQ(sink.taken, "QUJD");
+      }
     }
   }
 }

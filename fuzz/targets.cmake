@@ -4,4 +4,5 @@ set(TOLLBOOK_FUZZ_TARGETS
   line_merge_fuzz
   message_attachment_fuzz
   parser_summary_fuzz
+  imap_parser_fuzz
 )

@@ -1,39 +1,24 @@
 #include "mail/imap/folder_walk.h"
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
-#include <vmime/net/imap/IMAPConnection.hpp>
-#include <vmime/net/imap/IMAPMessageStructure.hpp>
-#include <vmime/net/imap/IMAPParser.hpp>
-#include <vmime/net/imap/IMAPStore.hpp>
-#include <vmime/net/imap/IMAPUtils.hpp>
-#include <vmime/vmime.hpp>
 
 #include "base/fault_point.h"
 #include "base/text.h"
-#include "mail/imap/command.h"
 #include "mail/imap/errors.h"
+#include "mail/imap/fetch_items.h"
 #include "mail/imap/folder_names.h"
 #include "mail/imap/message.h"
 #include "mail/imap/part_headers.h"
-#include "mail/imap/response_limits.h"
+#include "mail/imap/walk_answers.h"
 #include "mail/mime/header_fields.h"
 
 namespace tollbook::mail {
 namespace {
-
-// The octets BODYSTRUCTURE gives for a part; nullopt for a message/* part,
-// for which vmime's parser keeps no size.
-std::optional<std::uint64_t> PartOctets(const vmime::net::messagePart& part) {
-  if (part.getType().getType() == vmime::mediaTypes::MESSAGE) return std::nullopt;
-  return part.getSize();
-}
-
-using vmime::net::imap::IMAPConnection;
-using vmime::net::imap::IMAPParser;
 
 // First attachments fetched ahead: only those of at most kBodyAheadLimit
 // bytes, for at most kBodiesAhead messages and kBodiesAheadBytes in all.
@@ -44,117 +29,65 @@ constexpr std::size_t kBodiesAheadBytes = 2 * 1024 * 1024;
 // How many UIDs one STORE or EXPUNGE command names at most.
 constexpr std::size_t kUidsPerCommand = 500;
 
-// Sends one command on connection and throws command_error unless it ends in OK.
-std::unique_ptr<IMAPParser::response> RunCommand(const std::shared_ptr<IMAPConnection>& connection,
-                                                 const std::string& text) {
-  return RunImapCommand(*connection, text, text.substr(0, text.find(' ', 4)));
-}
+// The command's name for messages: "UID FETCH", "SELECT".
+std::string CommandName(const std::string& text) { return text.substr(0, text.find(' ', 4)); }
 
-// The response code of the given type that an answer carried (in an
-// untagged OK, as UIDVALIDITY and PERMANENTFLAGS come), or null.
-const IMAPParser::resp_text_code* ResponseCode(const IMAPParser::response& response,
-                                               IMAPParser::resp_text_code::Type type) {
-  for (const auto* data : response.continue_req_or_response_data()) {
-    const auto* responseData = data->response_data();
-    if (responseData == nullptr || responseData->resp_cond_state() == nullptr) continue;
-    const auto* code = responseData->resp_cond_state()->resp_text()->resp_text_code();
-    if (code != nullptr && code->type() == type) return code;
+// Takes the BODY[section] literals of a streamed body fetch into a decode buffer.
+class BodySink : public ImapLiteralSink {
+ public:
+  BodySink(ImapDecodeBuffer& into, std::string section)
+      : into_(into), section_(std::move(section)) {}
+  bool Wants(std::string_view item) override {
+    const auto name = FetchSectionName(item);
+    return name && *name == section_;
   }
-  return nullptr;
-}
+  void Write(const char* data, std::size_t size) override { into_.Write(data, size); }
 
-// The UIDVALIDITY an EXAMINE or SELECT answer gave, 0 when none.
-unsigned long UidValidityOf(const IMAPParser::response& response) {
-  const auto* code = ResponseCode(response, IMAPParser::resp_text_code::UIDVALIDITY);
-  return code != nullptr && code->nz_number() != nullptr ? code->nz_number()->value() : 0;
-}
-
-bool IsHandledKeyword(const IMAPParser::flag& flag) {
-  return flag.type() == IMAPParser::flag::KEYWORD_OR_EXTENSION && flag.flag_keyword() != nullptr &&
-         EqualsIgnoreCase(flag.flag_keyword()->value(), kImapHandledKeyword);
-}
-
-// Whether a SELECT answer lets this session store kImapHandledKeyword: its
-// PERMANENTFLAGS name the keyword or allow new ones ("\*").
-bool KeepsHandledKeyword(const IMAPParser::response& response) {
-  const auto* code = ResponseCode(response, IMAPParser::resp_text_code::PERMANENTFLAGS);
-  if (code == nullptr || code->flag_list() == nullptr) return false;
-  for (const auto* flag : code->flag_list()->flags()) {
-    if (flag->type() == IMAPParser::flag::STAR || IsHandledKeyword(*flag)) return true;
-  }
-  return false;
-}
-
-// The messages one "UID FETCH ... (UID FLAGS BODYSTRUCTURE BODY.PEEK[HEADER.FIELDS ...])"
-// answer describes, in the answer's order.
-std::vector<ImapMessageInfo> MessagesOf(const IMAPParser::response& response) {
-  std::vector<ImapMessageInfo> messages;
-  for (const auto* data : response.continue_req_or_response_data()) {
-    const auto* responseData = data->response_data();
-    if (responseData == nullptr || responseData->message_data() == nullptr ||
-        responseData->message_data()->type() != IMAPParser::message_data::FETCH) {
-      continue;
-    }
-    const auto* attributes = responseData->message_data()->msg_att();
-    if (attributes == nullptr) continue;
-    ImapMessageInfo message;
-    for (const auto* item : attributes->items()) {
-      switch (item->type()) {
-        case IMAPParser::msg_att_item::UID:
-          if (item->unique_id() != nullptr) message.uid = std::to_string(item->unique_id()->value());
-          break;
-        case IMAPParser::msg_att_item::FLAGS:
-          if (item->flag_list() == nullptr) break;
-          for (const auto* flag : item->flag_list()->flags()) {
-            if (flag->type() == IMAPParser::flag::DELETED) message.deleted = true;
-            if (IsHandledKeyword(*flag)) message.flaggedByTollbook = true;
-          }
-          break;
-        case IMAPParser::msg_att_item::BODY_STRUCTURE:
-          message.structure = std::make_shared<vmime::net::imap::IMAPMessageStructure>(item->body());
-          break;
-        case IMAPParser::msg_att_item::BODY_SECTION:
-          if (item->nstring() != nullptr) message.topLevelFields = item->nstring()->value();
-          break;
-        default:
-          break;
-      }
-    }
-    if (!message.uid.empty()) messages.push_back(std::move(message));
-  }
-  return messages;
-}
+ private:
+  ImapDecodeBuffer& into_;
+  std::string section_;
+};
 
 class ImapMessageCollection : public MessageCollection {
  public:
-  ImapMessageCollection(std::shared_ptr<vmime::net::store> store, std::string mailbox,
-                        std::string name, std::string server, bool forDeletion)
-      : store_(std::move(store)), folderName_(name), where_(name + " on " + server),
-        headers_([this] { return StoreConnection(); }, where_) {
+  ImapMessageCollection(std::shared_ptr<ImapClient> client, std::string mailbox, std::string name,
+                        std::string server, bool forDeletion)
+      : client_(std::move(client)),
+        folderName_(name),
+        where_(name + " on " + server),
+        headers_([this]() -> ImapClient& { return Client(); }, where_) {
     try {
-      if (forDeletion) {
-        auto connection = StoreConnection();
-        if (!connection->hasCapability("UIDPLUS")) {
-          throw MessageError("cannot delete messages in " + where_ +
-                             ": the server lacks UIDPLUS (UID EXPUNGE), and a plain EXPUNGE would "
-                             "also remove messages that others marked deleted; run without deletion");
-        }
+      if (forDeletion && !Client().Has("UIDPLUS")) {
+        throw MessageError("cannot delete messages in " + where_ +
+                           ": the server lacks UIDPLUS (UID EXPUNGE), and a plain EXPUNGE would "
+                           "also remove messages that others marked deleted; run without deletion");
       }
-      // The account's own connection does all the reading, with the folder
-      // examined (read-only) on it.
-      auto connection = StoreConnection();
-      mailbox_ = ImapMailboxArgument(mailbox, connection->hasCapability("LITERAL+"));
-      uidValidity_ = UidValidityOf(*RunCommand(connection, "EXAMINE " + mailbox_));
-      auto search = RunCommand(connection, "UID SEARCH ALL");
-      for (const auto* data : search->continue_req_or_response_data()) {
-        const auto* responseData = data->response_data();
-        if (responseData == nullptr || responseData->mailbox_data() == nullptr ||
-            responseData->mailbox_data()->type() != IMAPParser::mailbox_data::SEARCH) {
+      // The account's own connection does all the reading. A deleting walk
+      // selects the folder read-write from the start, so the walk and the
+      // deletions see the folder's one UIDVALIDITY (a server may fix it only
+      // when the folder is first selected read-write); a reading walk only
+      // examines it, and so never sets \Seen.
+      mailbox_ = ImapMailboxArgument(mailbox, Client().Has("LITERAL+"));
+      const ImapAnswer opened =
+          Run((forDeletion ? "SELECT " : "EXAMINE ") + mailbox_, ImapGrade::kFolder);
+      uidValidity_ = UidValidityOf(opened);
+      const ImapAnswer search = Run("UID SEARCH ALL", ImapGrade::kFolder);
+      for (const auto& response : search.untagged) {
+        if (!response.Untagged() || response.items.empty() || !response.items[0].Is("SEARCH")) {
           continue;
         }
-        for (const auto* uid : responseData->mailbox_data()->search_nz_number_list()) uids_.push_back(uid->value());
+        for (std::size_t i = 1; i < response.items.size(); ++i) {
+          const auto uid = response.items[i].Number();
+          if (!uid || *uid == 0 || *uid > 0xFFFFFFFFu) {
+            throw ImapError(ImapGrade::kFolder, "the server's UID SEARCH answer holds " +
+                                                    ShownServerText(response.items[i].text) +
+                                                    ", which is no UID");
+          }
+          uids_.push_back(static_cast<unsigned long>(*uid));
+        }
       }
       std::sort(uids_.begin(), uids_.end());
+      uids_.erase(std::unique(uids_.begin(), uids_.end()), uids_.end());
     } catch (...) {
       RethrowAsMailError(ImapStage::kSession, "cannot open " + where_);
     }
@@ -169,11 +102,14 @@ class ImapMessageCollection : public MessageCollection {
     const std::size_t index = position_++;
     const auto& message = chunk_[index];
     const std::string fields = message.topLevelFields.value_or("");
-    MessageIdentity identity{"imap " + folderName_ + " " + std::to_string(uidValidity_) + " " + message.uid,
-                             HeaderFieldValue(fields, "Message-ID"), HeaderFieldValue(fields, "Date")};
+    MessageIdentity identity{
+        "imap " + folderName_ + " " + std::to_string(uidValidity_) + " " + message.uid,
+        HeaderFieldValue(fields, "Message-ID"), HeaderFieldValue(fields, "Date")};
     return MakeImapMessage(
-        message.uid, where_, std::move(identity), [this, index, uid = message.uid] { return FirstOf(index, uid); },
-        [this, deletedByOthers = message.deleted && !message.flaggedByTollbook](const std::string& uid) {
+        message.uid, where_, std::move(identity),
+        [this, index, uid = message.uid] { return FirstOf(index, uid); },
+        [this,
+         deletedByOthers = message.deleted && !message.flaggedByTollbook](const std::string& uid) {
           if (!deletedByOthers) pending_.push_back(std::stoul(uid));
         },
         decodeBuffer_,
@@ -188,40 +124,44 @@ class ImapMessageCollection : public MessageCollection {
   void CommitDeletions() override {
     if (pending_.empty()) return;
     try {
-      auto connection = StoreConnection();
-      const auto selected = RunCommand(connection, "SELECT " + mailbox_);
-      const unsigned long uidValidity = UidValidityOf(*selected);
+      // Selected again: a folder re-created during the run answers with
+      // another UIDVALIDITY, and nothing of it is touched.
+      const ImapAnswer selected = Run("SELECT " + mailbox_, ImapGrade::kFolder);
+      const unsigned long uidValidity = UidValidityOf(selected);
       if (uidValidity != 0 && uidValidity != uidValidity_) {
         throw MessageError("cannot delete the handled messages of " + where_ +
                            ": the folder was re-created during the run (UIDVALIDITY changed)");
       }
-      const std::string flags = KeepsHandledKeyword(*selected)
+      const std::string flags = KeepsHandledKeyword(selected)
                                     ? "(\\Deleted " + std::string(kImapHandledKeyword) + ")"
                                     : "(\\Deleted)";
       for (std::size_t from = 0; from < pending_.size(); from += kUidsPerCommand) {
         const std::vector<unsigned long> part(
-            pending_.begin() + from, pending_.begin() + std::min(pending_.size(), from + kUidsPerCommand));
+            pending_.begin() + from,
+            pending_.begin() + std::min(pending_.size(), from + kUidsPerCommand));
         const std::string set = ImapUidSetText(part);
-        RunCommand(connection, "UID STORE " + set + " +FLAGS.SILENT " + flags);
+        Run("UID STORE " + set + " +FLAGS.SILENT " + flags, ImapGrade::kMessage);
         FaultPoint("flag");
-        RunCommand(connection, "UID EXPUNGE " + set);
+        Run("UID EXPUNGE " + set, ImapGrade::kMessage);
         FaultPoint("expunge");
       }
       pending_.clear();
-      // Back to read-only without CLOSE, which would expunge others' \Deleted messages.
-      RunCommand(connection, "EXAMINE " + mailbox_);
     } catch (...) {
       RethrowAsMailError(ImapStage::kSession, "cannot delete the handled messages of " + where_);
     }
   }
 
  private:
-  std::shared_ptr<IMAPConnection> StoreConnection() {
-    auto imapStore = std::dynamic_pointer_cast<vmime::net::imap::IMAPStore>(store_);
-    if (!imapStore || !imapStore->getConnection()) {
-      throw ConnectionError("the connection to the server of " + where_ + " is closed");
+  ImapClient& Client() {
+    if (!client_->Open()) {
+      throw ImapError(ImapGrade::kConnection,
+                      "the connection to the server of " + where_ + " is closed");
     }
-    return imapStore->getConnection();
+    return *client_;
+  }
+
+  ImapAnswer Run(const std::string& command, ImapGrade refusal) {
+    return Client().Run(command, CommandName(command), nullptr, refusal);
   }
 
   std::string FetchRawHeader(const std::string& uid, const std::string& section) {
@@ -234,27 +174,21 @@ class ImapMessageCollection : public MessageCollection {
   }
 
   // The size BODYSTRUCTURE announced for part section of the message with
-  // UID uid: the octets of the encoded part; nullopt for a message/* part,
-  // whose size vmime's parser does not keep (the literal's own length still
-  // frames its body).
+  // UID uid: the octets of the encoded part; nullopt for a message/* part
+  // (the literal's own length still frames its body).
   std::optional<std::uint64_t> AnnouncedSize(const std::string& uid, const std::string& section) {
     for (std::size_t i = 0; i < chunk_.size(); ++i) {
       if (chunk_[i].uid != uid || !firsts_[i] || !*firsts_[i] || (*firsts_[i])->section != section)
         continue;
-      return PartOctets(*(*firsts_[i])->part);
+      return (*firsts_[i])->part->size;
     }
     throw MessageError("UID " + uid + " in " + where_ + ": part " + section +
                        " was not looked at before");
   }
 
   // The message whose answer a failed read was in, for the error, when the
-  // guard knows it: the one whose body was cut, not the one being handled.
-  std::string CutMessage() {
-    auto imapStore = std::dynamic_pointer_cast<vmime::net::imap::IMAPStore>(store_);
-    if (!imapStore || !imapStore->getConnection()) return {};
-    auto guard = ImapGuardOf(*imapStore->getConnection());
-    return guard ? guard->CurrentMessage() : std::string();
-  }
+  // parser knows it: the one whose body was cut, not the one being handled.
+  std::string CutMessage() { return client_->CurrentMessage(); }
 
   // Fills into with the raw body of part section (the text for "") of the
   // message with UID uid, streamed from the server's literal. The body counts
@@ -267,38 +201,42 @@ class ImapMessageCollection : public MessageCollection {
     // A body fetched ahead that came wrong was the first fetch.
     const int attempts = shortAhead_.erase(uid) > 0 ? 1 : 2;
     for (int attempt = 0; attempt < attempts; ++attempt) {
-      auto& out = into.Writer();
-      ImapBodyTarget target(out, name);
-      std::unique_ptr<IMAPParser::response> response;
+      into.Start();
+      BodySink sink(into, name);
+      ImapAnswer answer;
       try {
-        response = RunImapCommand(*StoreConnection(),
-                                  "UID FETCH " + uid + " (UID BODY.PEEK[" + name + "])",
-                                  "UID FETCH", &target);
+        answer =
+            Client().Run("UID FETCH " + uid + " (UID BODY.PEEK[" + name + "])", "UID FETCH", &sink);
       } catch (...) {
         RethrowAsMailError(ImapStage::kSession,
                            "reading part " + name + " of UID " + uid + " in " + where_);
       }
-      // The answer's BODY[name] items in order, each with its FETCH
-      // response's UID: the target holds their values in the same order.
+      // The answer's BODY[name] values in order, each with its FETCH
+      // response's UID, and where each lies in what the buffer holds.
       std::vector<std::string> owners;
-      std::string itemName;
-      for (const auto* data : response->continue_req_or_response_data()) {
-        const auto* responseData = data->response_data();
-        if (responseData == nullptr || responseData->message_data() == nullptr ||
-            responseData->message_data()->msg_att() == nullptr) {
-          continue;
-        }
-        const auto* attributes = responseData->message_data()->msg_att();
-        for (const auto* item : attributes->items()) {
-          if (item->type() == IMAPParser::msg_att_item::BODY_SECTION &&
-              ImapSectionName(item->section(), itemName) && itemName == name &&
-              item->nstring() != nullptr && !item->nstring()->isNIL()) {
-            owners.push_back(ImapUidOf(*attributes));
+      std::vector<std::pair<std::uint64_t, std::uint64_t>> values;
+      for (const auto& response : answer.untagged) {
+        const ImapItem* attributes = FetchAttributes(response);
+        if (attributes == nullptr) continue;
+        const auto owner = FetchUid(*attributes);
+        for (std::size_t i = 0; i + 1 < attributes->items.size(); i += 2) {
+          const ImapItem& item = attributes->items[i];
+          const ImapItem& value = attributes->items[i + 1];
+          const auto section =
+              item.kind == ImapItem::Kind::kAtom ? FetchSectionName(item.text) : std::nullopt;
+          if (!section || *section != name || !value.IsString()) continue;
+          owners.push_back(owner ? std::to_string(*owner) : std::string());
+          if (value.streamed) {
+            values.emplace_back(value.offset, value.length);
+          } else {
+            // A quoted body: the buffer holds it after the literals.
+            values.emplace_back(sink.written, value.text.size());
+            into.Write(value.text.data(), value.text.size());
+            sink.written += value.text.size();
           }
         }
       }
       const std::string refused = "UID " + uid + " in " + where_ + " is left on the server: ";
-      const auto& values = target.Values();
       if (owners.size() != values.size()) {
         throw MessageError(refused + "the answer to the fetch of its part " + name +
                            " cannot be told apart");
@@ -362,14 +300,15 @@ class ImapMessageCollection : public MessageCollection {
     bodyTried_.clear();
     std::map<std::string, std::vector<unsigned long>> groups;  // by section
     std::size_t bytes = 0;
-    for (std::size_t j = position_ - 1; j < chunk_.size() && bodyTried_.size() < kBodiesAhead; ++j) {
+    for (std::size_t j = position_ - 1; j < chunk_.size() && bodyTried_.size() < kBodiesAhead;
+         ++j) {
       std::optional<ImapFirstAttachment> first;
       try {
         first = FirstOf(j, chunk_[j].uid);
       } catch (...) {
         break;  // its own turn will report it
       }
-      const auto octets = first && !first->section.empty() ? PartOctets(*first->part) : std::nullopt;
+      const auto octets = first && !first->section.empty() ? first->part->size : std::nullopt;
       const std::size_t size = octets ? static_cast<std::size_t>(*octets) : kBodyAheadLimit + 1;
       if (size <= kBodyAheadLimit && bytes + size > kBodiesAheadBytes) break;
       bodyTried_.insert(chunk_[j].uid);
@@ -379,7 +318,7 @@ class ImapMessageCollection : public MessageCollection {
     }
     try {
       for (auto& [section, uids] : groups) {
-        ImapFetchSections(*StoreConnection(), uids, "BODY.PEEK[" + section + "]",
+        ImapFetchSections(Client(), uids, "BODY.PEEK[" + section + "]",
                           [this, &section](const std::string& uid, const std::string& name,
                                            const std::string& text) {
                             if (name == section) bodies_[uid] = {name, text};
@@ -399,11 +338,10 @@ class ImapMessageCollection : public MessageCollection {
       std::string fields;
       for (const auto& field : ImapTopLevelFields()) fields += (fields.empty() ? "" : " ") + field;
       for (const auto& field : ImapIdentityFields()) fields += " " + field;
-      chunk_ = MessagesOf(*RunImapCommand(*StoreConnection(),
-                                          "UID FETCH " + std::to_string(uids_[nextUid_]) + ":" +
-                                              std::to_string(uids_[last]) +
-                                              " (UID FLAGS BODYSTRUCTURE BODY.PEEK[HEADER.FIELDS (" + fields + ")])",
-                                          "UID FETCH"));
+      chunk_ = MessagesOf(Client().Run(
+          "UID FETCH " + std::to_string(uids_[nextUid_]) + ":" + std::to_string(uids_[last]) +
+              " (UID FLAGS BODYSTRUCTURE BODY.PEEK[HEADER.FIELDS (" + fields + ")])",
+          "UID FETCH"));
       // Only the folder's messages of this chunk, each once: a server may add
       // answers about other messages, or a second one (a flag change) about
       // the same message, without its structure.
@@ -432,13 +370,13 @@ class ImapMessageCollection : public MessageCollection {
     nextUid_ = last + 1;
   }
 
-  std::shared_ptr<vmime::net::store> store_;
+  std::shared_ptr<ImapClient> client_;
   std::string folderName_;
   std::string where_;
   std::string mailbox_;  // the folder's name as a quoted IMAP string
   unsigned long uidValidity_ = 0;
   std::vector<unsigned long> uids_;  // every UID of the folder when it was opened, ascending
-  std::size_t nextUid_ = 0;                     // index into uids_ of the next chunk's first UID
+  std::size_t nextUid_ = 0;          // index into uids_ of the next chunk's first UID
   std::vector<ImapMessageInfo> chunk_;
   std::size_t position_ = 0;
   std::vector<unsigned long> pending_;  // UIDs marked by Delete(), in walk order
@@ -456,11 +394,11 @@ class ImapMessageCollection : public MessageCollection {
 
 }  // namespace
 
-std::unique_ptr<MessageCollection> OpenImapMessages(std::shared_ptr<vmime::net::store> store,
+std::unique_ptr<MessageCollection> OpenImapMessages(std::shared_ptr<ImapClient> client,
                                                     const std::string& mailbox,
                                                     const std::string& name,
                                                     const std::string& server, bool forDeletion) {
-  return std::make_unique<ImapMessageCollection>(std::move(store), mailbox, name, server,
+  return std::make_unique<ImapMessageCollection>(std::move(client), mailbox, name, server,
                                                  forDeletion);
 }
 

@@ -2,18 +2,13 @@
 
 #include <algorithm>
 #include <map>
-#include <vmime/net/imap/IMAPMessagePart.hpp>
-#include <vmime/net/imap/IMAPParser.hpp>
-#include <vmime/vmime.hpp>
 
-#include "mail/imap/command.h"
+#include "mail/imap/fetch_items.h"
 #include "mail/imap/message.h"
 #include "mail/mail_source.h"
 
 namespace tollbook::mail {
 namespace {
-
-using vmime::net::imap::IMAPParser;
 
 // Headers fetched ahead for each message of a chunk: enough for a body and
 // an attachment or two.
@@ -23,17 +18,12 @@ constexpr std::size_t kMaxSpan = 256;
 
 // Appends the sections below part, depth first, in the order the walk
 // visits them: a part, then its sub-parts when it is a multipart.
-void AppendSections(const vmime::net::messagePart& part, const std::string& prefix,
+void AppendSections(const ImapBodyPart& part, const std::string& prefix,
                     std::vector<std::string>& order) {
-  auto children = part.getStructure();
-  if (!children) return;
-  for (std::size_t i = 0, n = children->getPartCount(); i < n; ++i) {
-    auto child = children->getPartAt(i);
+  for (std::size_t i = 0, n = part.parts.size(); i < n; ++i) {
     std::string section = prefix + std::to_string(i + 1);
     order.push_back(section);
-    if (child->getType().getType() == vmime::mediaTypes::MULTIPART) {
-      AppendSections(*child, section + ".", order);
-    }
+    if (part.parts[i].IsMultipart()) AppendSections(part.parts[i], section + ".", order);
   }
 }
 
@@ -66,16 +56,14 @@ void ImapPartHeaders::Load(const std::vector<ImapMessageInfo>& chunk) {
   std::map<std::vector<std::string>, std::vector<unsigned long>> groups;
   for (const auto& message : chunk) {
     if (message.topLevelFields) held_[Key(message.uid, "")] = *message.topLevelFields;
-    if (!message.structure || message.structure->getPartCount() == 0) continue;
+    if (!message.structure || !message.structure->IsMultipart()) continue;
     Plan plan;
-    auto root = message.structure->getPartAt(0);
-    if (root->getType().getType() != vmime::mediaTypes::MULTIPART) continue;
-    AppendSections(*root, "", plan.order);
+    AppendSections(*message.structure, "", plan.order);
     plan.fetched = std::min(kFirstSpan, plan.order.size());
     plan.span = plan.fetched;
     if (plan.fetched > 0) {
-      groups[std::vector<std::string>(plan.order.begin(), plan.order.begin() + plan.fetched)].push_back(
-          std::stoul(message.uid));
+      groups[std::vector<std::string>(plan.order.begin(), plan.order.begin() + plan.fetched)]
+          .push_back(std::stoul(message.uid));
     }
     plans_.emplace(message.uid, std::move(plan));
   }
@@ -93,7 +81,8 @@ const std::string& ImapPartHeaders::Get(const std::string& uid, const std::strin
     if (plan != plans_.end()) {
       auto& order = plan->second.order;
       const auto at = std::find(order.begin(), order.end(), section);
-      if (at != order.end() && static_cast<std::size_t>(at - order.begin()) >= plan->second.fetched) {
+      if (at != order.end() &&
+          static_cast<std::size_t>(at - order.begin()) >= plan->second.fetched) {
         plan->second.span = std::min(kMaxSpan, std::max<std::size_t>(1, plan->second.span * 2));
         const auto end = at + std::min<std::size_t>(plan->second.span, order.end() - at);
         sections.assign(at, end);
@@ -103,52 +92,45 @@ const std::string& ImapPartHeaders::Get(const std::string& uid, const std::strin
     Fetch({std::stoul(uid)}, sections);
     found = held_.find(Key(uid, section));
     if (found == held_.end()) {
-      throw MessageError("reading part " + (section.empty() ? "0" : section) + " of UID " + uid + " in " +
-                         where_ + ": the server sent no header");
+      throw MessageError("reading part " + (section.empty() ? "0" : section) + " of UID " + uid +
+                         " in " + where_ + ": the server sent no header");
     }
   }
   return found->second;
 }
 
-void ImapPartHeaders::Fetch(const std::vector<unsigned long>& uids, const std::vector<std::string>& sections) {
+void ImapPartHeaders::Fetch(const std::vector<unsigned long>& uids,
+                            const std::vector<std::string>& sections) {
   std::string items;
   for (const auto& section : sections) {
     if (!items.empty()) items += ' ';
     items += section.empty() ? topLevelItem_ : "BODY.PEEK[" + section + ".MIME]";
   }
-  ImapFetchSections(*connection_(), uids, items,
-                    [this](const std::string& uid, const std::string& section, const std::string& text) {
-                      held_[uid + ' ' + section] = text;
-                    });
+  ImapFetchSections(connection_(), uids, items,
+                    [this](const std::string& uid, const std::string& section,
+                           const std::string& text) { held_[uid + ' ' + section] = text; });
 }
 
-void ImapFetchSections(vmime::net::imap::IMAPConnection& connection, const std::vector<unsigned long>& uids,
+void ImapFetchSections(ImapClient& connection, const std::vector<unsigned long>& uids,
                        const std::string& items,
                        const std::function<void(const std::string& uid, const std::string& section,
                                                 const std::string& text)>& store) {
-  auto response = RunImapCommand(connection, "UID FETCH " + ImapUidSetText(uids) + " (UID " + items + ")",
-                                 "UID FETCH");
+  const ImapAnswer answer =
+      connection.Run("UID FETCH " + ImapUidSetText(uids) + " (UID " + items + ")", "UID FETCH");
   std::vector<unsigned long> asked = uids;
   std::sort(asked.begin(), asked.end());
-  std::string name;
-  for (const auto* data : response->continue_req_or_response_data()) {
-    const auto* responseData = data->response_data();
-    if (responseData == nullptr || responseData->message_data() == nullptr) continue;
-    const auto* attributes = responseData->message_data()->msg_att();
+  for (const auto& response : answer.untagged) {
+    const ImapItem* attributes = FetchAttributes(response);
     if (attributes == nullptr) continue;
-    std::string uid;
-    for (const auto* item : attributes->items()) {
-      if (item->type() == IMAPParser::msg_att_item::UID && item->unique_id() != nullptr) {
-        uid = std::to_string(item->unique_id()->value());
-      }
-    }
+    const auto uid = FetchUid(*attributes);
     // Only what was asked: a server may add answers about other messages.
-    if (uid.empty() || !std::binary_search(asked.begin(), asked.end(), std::stoul(uid))) continue;
-    for (const auto* item : attributes->items()) {
-      if (item->type() == IMAPParser::msg_att_item::BODY_SECTION && item->nstring() != nullptr &&
-          ImapSectionName(item->section(), name)) {
-        store(uid, name, item->nstring()->value());
-      }
+    if (!uid || !std::binary_search(asked.begin(), asked.end(), *uid)) continue;
+    for (std::size_t i = 0; i + 1 < attributes->items.size(); i += 2) {
+      const ImapItem& name = attributes->items[i];
+      const ImapItem& value = attributes->items[i + 1];
+      if (name.kind != ImapItem::Kind::kAtom || !(value.IsString() || value.IsNil())) continue;
+      if (auto section = FetchSectionName(name.text))
+        store(std::to_string(*uid), *section, value.text);
     }
   }
 }

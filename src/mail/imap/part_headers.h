@@ -17,8 +17,8 @@
 #include <string>
 #include <unordered_map>
 #include <vector>
-#include <vmime/net/imap/IMAPConnection.hpp>
 
+#include "mail/imap/client.h"
 #include "mail/imap/message.h"
 
 namespace tollbook::mail {
@@ -29,27 +29,27 @@ std::string ImapUidSetText(const std::vector<unsigned long>& uids);
 // Sends "UID FETCH uids (UID items)" on connection and calls
 // store(uid, section, text) for each BODY[...] item of the answer, section
 // spelt as asked without BODY.PEEK: "2", "1.2.MIME", "HEADER.FIELDS". Throws
-// vmime exceptions.
-void ImapFetchSections(vmime::net::imap::IMAPConnection& connection, const std::vector<unsigned long>& uids,
+// ImapError.
+void ImapFetchSections(ImapClient& connection, const std::vector<unsigned long>& uids,
                        const std::string& items,
                        const std::function<void(const std::string& uid, const std::string& section,
                                                 const std::string& text)>& store);
 
 class ImapPartHeaders {
  public:
-  using ConnectionSource = std::function<std::shared_ptr<vmime::net::imap::IMAPConnection>()>;
+  using ConnectionSource = std::function<ImapClient&()>;
 
   // connection gives the connection on which the folder is examined; where
   // names the folder for messages.
   ImapPartHeaders(ConnectionSource connection, std::string where);
 
   // Forgets what was held, keeps the top-level fields of every message of
-  // chunk and fetches the first part headers of each. Throws vmime exceptions.
+  // chunk and fetches the first part headers of each. Throws ImapError.
   void Load(const std::vector<ImapMessageInfo>& chunk);
 
   // The raw header of one part of the message with UID uid: section "1.2"
   // for BODY[1.2.MIME], "" for the top-level fields of ImapTopLevelFields().
-  // Headers stay held until the next Load(). Throws vmime exceptions or
+  // Headers stay held until the next Load(). Throws ImapError or
   // MessageError.
   const std::string& Get(const std::string& uid, const std::string& section);
 
@@ -69,8 +69,8 @@ class ImapPartHeaders {
 
   ConnectionSource connection_;
   std::string where_;
-  std::string topLevelItem_;  // BODY.PEEK[HEADER.FIELDS (...)]
-  std::unordered_map<std::string, Plan> plans_;  // by UID
+  std::string topLevelItem_;                           // BODY.PEEK[HEADER.FIELDS (...)]
+  std::unordered_map<std::string, Plan> plans_;        // by UID
   std::unordered_map<std::string, std::string> held_;  // by Key()
 };
 

@@ -1,39 +1,40 @@
 // The IMAP mail source: a session that logs in to imap:// or imaps://
 // locations, the account's folders and the way to their messages.
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
-#include <vmime/net/imap/IMAPConnection.hpp>
-#include <vmime/net/imap/IMAPStore.hpp>
-#include <vmime/vmime.hpp>
 
 #include "base/text.h"
-#include "mail/imap/command.h"
-#include "mail/imap/connection.h"
+#include "mail/imap/client.h"
 #include "mail/imap/errors.h"
 #include "mail/imap/folder_names.h"
 #include "mail/imap/folder_walk.h"
 #include "mail/imap/imap.h"
 #include "mail/imap/netrc.h"
 #include "mail/imap/password_command.h"
-#include "mail/imap/response_limits.h"
 #include "mail/imap/url.h"
 
 namespace tollbook::mail {
 namespace {
 
-using vmime::net::imap::IMAPParser;
+// Microsoft's tokens pass 4 KiB.
+constexpr std::size_t kLongestToken = 16 * 1024;
 
 struct ImapAccountState {
   ImapUrl url;
-  std::shared_ptr<vmime::net::store> store;
+  std::shared_ptr<ImapClient> client;
 };
 
-std::shared_ptr<vmime::net::imap::IMAPConnection> ConnectionOf(const ImapAccountState& state) {
-  auto imapStore = std::dynamic_pointer_cast<vmime::net::imap::IMAPStore>(state.store);
-  if (!imapStore || !imapStore->getConnection()) {
+ImapClient& ClientOf(const ImapAccountState& state) {
+  if (!state.client->Open()) {
     throw ConnectionError("the connection to " + state.url.Shown() + " is closed");
   }
-  return imapStore->getConnection();
+  return *state.client;
+}
+
+// An item of a LIST answer read as a string (a mailbox name).
+bool IsStringLike(const ImapItem& item) {
+  return item.kind == ImapItem::Kind::kAtom || item.kind == ImapItem::Kind::kString;
 }
 
 class ImapFolder : public Folder {
@@ -42,7 +43,7 @@ class ImapFolder : public Folder {
       : account_(std::move(account)), mailbox_(std::move(mailbox)), name_(std::move(name)) {}
   std::string Name() override { return name_; }
   std::unique_ptr<MessageCollection> Messages(bool forDeletion) override {
-    return OpenImapMessages(account_->store, mailbox_, name_, account_->url.Shown(), forDeletion);
+    return OpenImapMessages(account_->client, mailbox_, name_, account_->url.Shown(), forDeletion);
   }
 
  private:
@@ -63,8 +64,8 @@ class ImapFolderCollection : public FolderCollection {
   int Count() override { return static_cast<int>(folders_.size()); }
   std::unique_ptr<Folder> Item(int position) override {
     if (position < 1 || position > Count()) {
-      throw MailError("there is no folder " + std::to_string(position) + " on " + account_->url.Shown() +
-                      " (it has " + std::to_string(Count()) + ")");
+      throw MailError("there is no folder " + std::to_string(position) + " on " +
+                      account_->url.Shown() + " (it has " + std::to_string(Count()) + ")");
     }
     const FolderEntry& entry = folders_[position - 1];
     return std::make_unique<ImapFolder>(account_, entry.mailbox, entry.name);
@@ -78,13 +79,7 @@ class ImapFolderCollection : public FolderCollection {
 class ImapAccount : public Account {
  public:
   explicit ImapAccount(std::shared_ptr<ImapAccountState> state) : state_(std::move(state)) {}
-  ~ImapAccount() override {
-    try {
-      if (state_->store->isConnected()) state_->store->disconnect();
-    } catch (...) {
-      // Leaving: a connection that cannot say goodbye is dropped.
-    }
-  }
+  ~ImapAccount() override { state_->client->LogOut(); }
 
   bool Remote() override { return false; }
   std::string Owner() override { return state_->url.user; }
@@ -95,26 +90,20 @@ class ImapAccount : public Account {
   std::unique_ptr<FolderCollection> AllFolders() override {
     std::vector<FolderEntry> others;
     try {
-      auto response = RunImapCommand(*ConnectionOf(*state_), "LIST \"\" \"*\"", "LIST");
-      for (const auto* data : response->continue_req_or_response_data()) {
-        const auto* responseData = data->response_data();
-        if (responseData == nullptr || responseData->mailbox_data() == nullptr ||
-            responseData->mailbox_data()->type() != IMAPParser::mailbox_data::LIST ||
-            responseData->mailbox_data()->mailbox_list() == nullptr) {
+      const ImapAnswer answer = ClientOf(*state_).Run("LIST \"\" \"*\"", "LIST");
+      for (const auto& response : answer.untagged) {
+        // * LIST (flags) delimiter name
+        const auto& items = response.items;
+        if (!response.Untagged() || items.size() != 4 || !items[0].Is("LIST") ||
+            !items[1].IsList() || !IsStringLike(items[3]) || items[3].streamed) {
           continue;
         }
-        const auto* list = responseData->mailbox_data()->mailbox_list();
-        bool selectable = list->mailbox() != nullptr;
-        if (list->mailbox_flag_list() != nullptr) {
-          for (const auto* flag : list->mailbox_flag_list()->flags()) {
-            if (flag->type() == IMAPParser::mailbox_flag::NOSELECT ||
-                EqualsIgnoreCase(flag->name(), "\\NonExistent")) {
-              selectable = false;
-            }
-          }
+        bool selectable = true;
+        for (const auto& flag : items[1].items) {
+          if (flag.Is("\\Noselect") || flag.Is("\\NonExistent")) selectable = false;
         }
         if (!selectable) continue;
-        const std::string& mailbox = list->mailbox()->name();
+        const std::string& mailbox = items[3].text;
         if (EqualsIgnoreCase(mailbox, "INBOX")) continue;
         others.push_back({mailbox, ShownImapFolderName(mailbox)});
       }
@@ -132,14 +121,17 @@ class ImapAccount : public Account {
   // server that keeps every folder under INBOX.
   std::string FolderPrefix() override {
     try {
-      auto connection = ConnectionOf(*state_);
-      if (!connection->hasCapability("NAMESPACE")) return {};
-      auto guard = ImapGuardOf(*connection);
-      if (!guard) return {};
-      guard->TakeNamespaceLine();
-      RunImapCommand(*connection, "NAMESPACE", "NAMESPACE");
-      if (auto line = guard->TakeNamespaceLine()) {
-        if (auto prefix = PersonalNamespacePrefix(*line)) return ShownImapFolderName(*prefix);
+      ImapClient& client = ClientOf(*state_);
+      if (!client.Has("NAMESPACE")) return {};
+      const ImapAnswer answer = client.Run("NAMESPACE", "NAMESPACE");
+      for (const auto& response : answer.untagged) {
+        // * NAMESPACE (("prefix" "delimiter") ...) other shared
+        const auto& items = response.items;
+        if (!response.Untagged() || items.size() < 2 || !items[0].Is("NAMESPACE")) continue;
+        if (!items[1].IsList() || items[1].items.empty() || !items[1].items[0].IsList()) return {};
+        const auto& first = items[1].items[0].items;
+        if (first.empty() || !IsStringLike(first[0]) || first[0].streamed) return {};
+        return ShownImapFolderName(first[0].text);
       }
       return {};
     } catch (...) {
@@ -158,9 +150,9 @@ class ImapAccount : public Account {
   // open on this side until something is sent.
   bool Connected() override {
     try {
-      if (!state_->store->isConnected()) return false;
-      state_->store->noop();
-      return state_->store->isConnected();
+      if (!state_->client->Open()) return false;
+      state_->client->Run("NOOP", "NOOP");
+      return state_->client->Open();
     } catch (...) {
       return false;
     }
@@ -172,28 +164,50 @@ class ImapAccount : public Account {
 
 class ImapSession : public Session {
  public:
-  ImapSession(ImapUrl url, SessionOptions options) : url_(std::move(url)), options_(std::move(options)) {}
+  ImapSession(ImapUrl url, SessionOptions options)
+      : url_(std::move(url)), options_(std::move(options)) {}
 
   // The password: the password command's when one is named, else the one
-  // given to Login(), else the URL's, else the netrc file's.
+  // given to Login(), else the URL's, else the netrc file's. A bearer token
+  // (";AUTH=XOAUTH2", ";AUTH=OAUTHBEARER") comes only from the password
+  // command, run again for every log-in so that it can hand out a fresh one.
   std::unique_ptr<Account> Login(std::string_view user, std::string_view password) override {
     ImapUrl url = url_;
     if (!user.empty()) url.user = std::string(user);
-    if (!options_.passwordCommand.empty()) {
-      Trace("running the password command");
-      url.password = RunPasswordCommand(options_.passwordCommand);
-      url.hasPassword = true;
-    } else if (!password.empty()) {
-      url.password = std::string(password);
-      url.hasPassword = true;
-    }
     const TraceSink warn = options_.warn ? options_.warn : [](std::string_view text) {
       std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
     };
-    CompleteImapCredentials(url, DefaultNetrcPath(), warn);
+    if (url.tls == ImapTls::kNone) {
+      static std::atomic<bool> warned{false};
+      if (!warned.exchange(true)) warn("warning: ?tls=none: the password travels in clear text");
+    }
+    if (!url.mechanism.empty()) {
+      Trace("running the password command for a bearer token");
+      url.password = RunPasswordCommand(options_.passwordCommand);
+      url.hasPassword = true;
+      if (url.password.size() > kLongestToken) {
+        throw LoginError(
+            "the bearer token that the password command printed is longer than 16 KiB");
+      }
+    } else {
+      if (!options_.passwordCommand.empty()) {
+        Trace("running the password command");
+        url.password = RunPasswordCommand(options_.passwordCommand);
+        url.hasPassword = true;
+      } else if (!password.empty()) {
+        url.password = std::string(password);
+        url.hasPassword = true;
+      }
+      CompleteImapCredentials(url, DefaultNetrcPath(), warn);
+    }
     Trace("connecting to " + url.Shown() + " and logging in as " + url.user);
     auto state = std::make_shared<ImapAccountState>();
-    state->store = ConnectImapStore(url);
+    state->client = std::make_shared<ImapClient>(url, ImapTimeoutSeconds());
+    try {
+      state->client->LogIn(url.password);
+    } catch (...) {
+      RethrowAsMailError(ImapStage::kLogin, "cannot log in to " + url.Shown(), url.password);
+    }
     Trace("logged in to " + url.Shown() + " as " + url.user);
     state->url = std::move(url);
     return std::make_unique<ImapAccount>(std::move(state));
@@ -212,7 +226,18 @@ class ImapSession : public Session {
 
 std::unique_ptr<Session> CreateImapSession(std::string_view url, const SessionOptions& options) {
   ImapTimeoutSeconds();  // a malformed time-out is refused before anything starts
-  return std::make_unique<ImapSession>(ParseImapUrl(url), options);
+  ImapUrl parsed = ParseImapUrl(url);
+  if (!parsed.mechanism.empty() && options.passwordCommand.empty()) {
+    throw SettingError(";AUTH=" + parsed.mechanism + " in " + parsed.Shown() +
+                       " needs a password command that prints the bearer token "
+                       "(--password-command or TOLLBOOK_IMAP_PASSWORD_COMMAND)");
+  }
+  if (!parsed.mechanism.empty() && parsed.user.empty()) {
+    throw SettingError(";AUTH=" + parsed.mechanism +
+                       " needs a user name in the location: imaps://USER;AUTH=" + parsed.mechanism +
+                       "@" + parsed.host);
+  }
+  return std::make_unique<ImapSession>(std::move(parsed), options);
 }
 
 }  // namespace tollbook::mail

@@ -1,10 +1,11 @@
 #include "mail/imap/url.h"
 
+#include <cctype>
 #include <charconv>
 
 #include "base/text.h"
-#include "mail/mail_source.h"
 #include "mail/imap/netrc.h"
+#include "mail/mail_source.h"
 
 namespace tollbook::mail {
 namespace {
@@ -36,6 +37,13 @@ std::string PercentDecode(std::string_view text, const std::string& shown, const
   return out;
 }
 
+std::size_t FindIgnoreCase(std::string_view text, std::string_view word) {
+  for (std::size_t at = 0; at + word.size() <= text.size(); ++at) {
+    if (EqualsIgnoreCase(text.substr(at, word.size()), word)) return at;
+  }
+  return std::string_view::npos;
+}
+
 std::string PercentEncodeUser(const std::string& user) {
   static const char* hex = "0123456789ABCDEF";
   std::string out;
@@ -55,10 +63,12 @@ std::string PercentEncodeUser(const std::string& user) {
 
 std::string ImapUrl::Shown() const {
   std::string shown = tls == ImapTls::kImplicit ? "imaps://" : "imap://";
-  if (!user.empty()) shown += PercentEncodeUser(user) + "@";
+  if (!user.empty() || !mechanism.empty()) {
+    shown += PercentEncodeUser(user) + (mechanism.empty() ? "" : ";AUTH=" + mechanism) + "@";
+  }
   shown += host.find(':') != std::string::npos ? "[" + host + "]" : host;
   shown += ":" + std::to_string(port);
-  if (tls == ImapTls::kStartTlsRequired) shown += "?tls=required";
+  if (tls == ImapTls::kNone) shown += "?tls=none";
   return shown;
 }
 
@@ -73,7 +83,7 @@ ImapUrl ParseImapUrl(std::string_view url) {
     rest = url.substr(7);
   } else {
     throw SettingError("not an IMAP location (imap:// or imaps://): " +
-                     std::string(url.substr(0, url.find("://"))));
+                       std::string(url.substr(0, url.find("://"))));
   }
 
   std::string_view query;
@@ -83,6 +93,7 @@ ImapUrl ParseImapUrl(std::string_view url) {
   }
   // The user information ends at the last '@' before the host.
   std::string_view userInfo;
+  std::string userInfoStorage;
   if (const auto at = rest.rfind('@'); at != std::string_view::npos) {
     userInfo = rest.substr(0, at);
     rest = rest.substr(at + 1);
@@ -90,14 +101,15 @@ ImapUrl ParseImapUrl(std::string_view url) {
   if (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
   if (rest.find('/') != std::string_view::npos) {
     throw SettingError("an IMAP location names a server, not a folder: " +
-                     std::string(rest.substr(rest.find('/'))) + " is not understood");
+                       std::string(rest.substr(rest.find('/'))) + " is not understood");
   }
 
   std::string_view hostPort = rest;
   std::string_view portText;
   if (hostPort.starts_with("[")) {
     const auto close = hostPort.find(']');
-    if (close == std::string_view::npos) throw SettingError("unclosed [ in the host of an IMAP location");
+    if (close == std::string_view::npos)
+      throw SettingError("unclosed [ in the host of an IMAP location");
     result.host = std::string(hostPort.substr(1, close - 1));
     std::string_view after = hostPort.substr(close + 1);
     if (!after.empty()) {
@@ -112,14 +124,33 @@ ImapUrl ParseImapUrl(std::string_view url) {
   if (result.host.empty()) throw SettingError("no host in the IMAP location");
   if (!portText.empty() || hostPort.ends_with(":")) {
     int port = 0;
-    const auto [end, ec] = std::from_chars(portText.data(), portText.data() + portText.size(), port);
+    const auto [end, ec] =
+        std::from_chars(portText.data(), portText.data() + portText.size(), port);
     if (ec != std::errc() || end != portText.data() + portText.size() || port < 1 || port > 65535) {
-      throw SettingError("bad port \"" + std::string(portText) + "\" in the IMAP location (1 to 65535)");
+      throw SettingError("bad port \"" + std::string(portText) +
+                         "\" in the IMAP location (1 to 65535)");
     }
     result.port = port;
   }
 
   const std::string shownHost = result.host;
+  // ";AUTH=" ends the user name (RFC 5092); a password may follow.
+  if (const auto auth = FindIgnoreCase(userInfo, ";AUTH="); auth != std::string_view::npos) {
+    const auto end = userInfo.find(':', auth);
+    std::string mechanism(userInfo.substr(
+        auth + 6, end == std::string_view::npos ? std::string_view::npos : end - auth - 6));
+    for (auto& c : mechanism) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (mechanism != "XOAUTH2" && mechanism != "OAUTHBEARER" && mechanism != "*") {
+      throw SettingError("unknown log-in mechanism \";AUTH=" + mechanism +
+                         "\" in the IMAP location of " + shownHost +
+                         " (known: XOAUTH2, OAUTHBEARER)");
+    }
+    if (mechanism != "*") result.mechanism = mechanism;
+    userInfo = std::string_view(
+        userInfoStorage =
+            std::string(userInfo.substr(0, auth)) +
+            std::string(end == std::string_view::npos ? std::string_view() : userInfo.substr(end)));
+  }
   if (!userInfo.empty()) {
     const auto colon = userInfo.find(':');
     result.user = PercentDecode(userInfo.substr(0, colon), shownHost, "user name");
@@ -134,12 +165,16 @@ ImapUrl ParseImapUrl(std::string_view url) {
     const std::string_view item = query.substr(0, amp);
     query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
     if (item == "tls=required") {
-      if (result.tls != ImapTls::kImplicit) result.tls = ImapTls::kStartTlsRequired;
-    } else if (item == "tls=optional" && result.tls != ImapTls::kImplicit) {
-      result.tls = ImapTls::kStartTlsIfOffered;
+      continue;  // the default
+    } else if (item == "tls=none" && result.tls != ImapTls::kImplicit) {
+      result.tls = ImapTls::kNone;
+    } else if (item.starts_with("tls=")) {
+      throw SettingError("\"?" + std::string(item) + "\" in the IMAP location " + result.Shown() +
+                         ": imap:// always uses STARTTLS (tls=required); ?tls=none logs in without "
+                         "TLS, the password in clear text");
     } else if (!item.empty()) {
       throw SettingError("unknown option \"" + std::string(item) + "\" in the IMAP location " +
-                       result.Shown() + " (known: tls=required)");
+                         result.Shown() + " (known: tls=required, tls=none)");
     }
   }
   return result;
@@ -152,8 +187,9 @@ void CompleteImapCredentials(ImapUrl& url, const std::string& netrcPath, const T
       url.password = entry->password;
       url.hasPassword = !entry->password.empty() || !entry->login.empty();
       if (entry->othersCanRead && !entry->password.empty() && warn) {
-        warn("warning: " + netrcPath + " can be read by other users, and with it the password for " +
-             url.host + "; make it private with: chmod 600 " + netrcPath);
+        warn("warning: " + netrcPath +
+             " can be read by other users, and with it the password for " + url.host +
+             "; make it private with: chmod 600 " + netrcPath);
       }
     }
   }
@@ -162,9 +198,10 @@ void CompleteImapCredentials(ImapUrl& url, const std::string& netrcPath, const T
                      url.host + ") or in " + netrcPath);
   }
   if (!url.hasPassword) {
-    throw LoginError("no password for " + url.Shown() + ": name a password command (--password-command or " +
-                     "TOLLBOOK_IMAP_PASSWORD_COMMAND), add it to " + netrcPath + " (machine " + url.host +
-                     " login " + url.user + " password ...) or give it in the location");
+    throw LoginError("no password for " + url.Shown() +
+                     ": name a password command (--password-command or " +
+                     "TOLLBOOK_IMAP_PASSWORD_COMMAND), add it to " + netrcPath + " (machine " +
+                     url.host + " login " + url.user + " password ...) or give it in the location");
   }
 }
 

@@ -19,14 +19,11 @@
 #include <vmime/header.hpp>
 #include <vmime/utility/outputStream.hpp>
 
+#include "mail/mime/part_probe.h"
+
 namespace tollbook::mail {
 
-// Raw text that cannot be decoded without losing data: what is wrong, and
-// the offset in the raw body where it is.
-struct MimeDecodeRefusal {
-  std::size_t offset;
-  std::string why;
-};
+
 
 // 'c' for a printable byte, \xNN for any other.
 std::string MimeByteText(unsigned char c);

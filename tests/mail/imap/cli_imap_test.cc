@@ -3,11 +3,15 @@
 // same binary run on the Maildir the server was filled from.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <map>
 #include <memory>
 
@@ -29,12 +33,37 @@ using Result = testing::ProgramResult;
 
 // Runs tollbook-cli with args, the variables of environment set on top of
 // this process's.
-Result RunCli(const std::vector<std::string>& args, const std::map<std::string, std::string>& environment) {
+Result RunCli(const std::vector<std::string>& args,
+              const std::map<std::string, std::string>& environment) {
   std::map<std::string, std::optional<std::string>> changes(environment.begin(), environment.end());
   return testing::RunProgram(TOLLBOOK_CLI_PATH, args, {}, changes);
 }
 
-// A sample mailbox served by its own Dovecot (user acct, password secret).
+// The text added to the file at path after its first offset bytes once it
+// holds needle there, waiting for the file to grow; what is there after 20 s
+// without it.
+std::string WaitForText(const std::string& path, std::size_t offset, const std::string& needle) {
+  const int watch = ::inotify_init1(IN_CLOEXEC);
+  ::inotify_add_watch(watch, path.c_str(), IN_MODIFY);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  std::string text;
+  for (;;) {
+    text = ReadFile(path).substr(offset);
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        end - std::chrono::steady_clock::now());
+    if (text.find(needle) != std::string::npos || left.count() <= 0) break;
+    pollfd p{watch, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(left.count())) > 0) {
+      char events[4096];
+      [[maybe_unused]] const auto n = ::read(watch, events, sizeof events);
+    }
+  }
+  ::close(watch);
+  return text;
+}
+
+// A sample mailbox served by its own Dovecot (user acct, password secret, or
+// a bearer token).
 class CliImapTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -45,7 +74,7 @@ class CliImapTest : public ::testing::Test {
     options.seed = 11;
     options.linesPerFile = 5;
     mail::WriteSampleMailbox(maildir_->Path(), options);
-    server_ = new DovecotServer;
+    server_ = new DovecotServer({"acct:secret"}, /*oauth=*/true);
     server_->Fill("acct", maildir_->Path());
   }
   static void TearDownTestSuite() {
@@ -72,9 +101,9 @@ class CliImapTest : public ::testing::Test {
   std::string RunInto(const std::string& mailbox, const std::string& name) {
     const std::string out = dir_ / name;
     EXPECT_EQ(::mkdir(out.c_str(), 0700), 0);
-    const Result result = RunCli({"--mailbox", mailbox, "--folder", "Accounting", "--output", out,
-                                  "--summary", "--cleanup"},
-                                 Trusting());
+    const Result result = RunCli(
+        {"--mailbox", mailbox, "--folder", "Accounting", "--output", out, "--summary", "--cleanup"},
+        Trusting());
     EXPECT_EQ(result.status, 0) << result.out << result.err;
     EXPECT_EQ(result.err, "");
     return out;
@@ -121,7 +150,8 @@ std::string WithoutFirstColumn(const std::string& text) {
 // The dry run finds on the server what it finds in the Maildir the server
 // was filled from; -v tells the log-in and never the password.
 TEST_F(CliImapTest, DryRunAndVerboseOverImap) {
-  const std::vector<std::string> dry = {"--folder", "Accounting", "--dry-run", "--output", dir_.Path()};
+  const std::vector<std::string> dry = {"--folder", "Accounting", "--dry-run", "--output",
+                                        dir_.Path()};
   auto args = dry;
   args.insert(args.begin(), {"--mailbox", "maildir:" + maildir_->Path()});
   const Result fromMaildir = RunCli(args, {});
@@ -152,16 +182,18 @@ TEST_F(CliImapTest, PasswordCommandAndNetrc) {
   } cases[] = {
       {Imaps("acct"), "printf 'secret\\nmore\\n'", 0600, 0, ""},
       {Imaps("acct:wrong"), "$echo secret", 0600, 0, ""},
-      {Imaps("acct"), "exit 4", 0600, 3, "the password command \"exit 4\" failed with exit status 4"},
+      {Imaps("acct"), "exit 4", 0600, 3,
+       "the password command \"exit 4\" failed with exit status 4"},
       {Imaps("acct"), "true", 0600, 3, "the password command \"true\" printed nothing"},
       {Imaps("acct"), "echo", 0600, 3, "the password command \"echo\" printed an empty first line"},
       {Imaps("acct"), "kill -TERM $$", 0600, 3, "was killed by signal 15"},
       {Imaps("acct:secret"), nullptr, 0644, 0, ""},  // the URL's password: the netrc is not read
       {Imaps("acct"), nullptr, 0600, 0, ""},
       {Imaps("acct"), nullptr, 0644, 0,
-       "tollbook-cli: warning: " + netrc + " can be read by other users, and with it the password for "
-       "127.0.0.1; make it private with: chmod 600 " + netrc + "\n"},
-      // Last: Dovecot slows the log-ins that follow a refused one.
+       "tollbook-cli: warning: " + netrc +
+           " can be read by other users, and with it the password for "
+           "127.0.0.1; make it private with: chmod 600 " +
+           netrc + "\n"},
       {Imaps("acct"), "echo wrong", 0600, 3, "log-in refused"},
   };
   for (const auto& c : cases) {
@@ -195,9 +227,10 @@ TEST_F(CliImapTest, FailedStartUpsTakeTheErrorRoute) {
   const std::string otherCa = untrusted / "other.crt";
   // A certificate that did not sign the server's.
   {
-    const std::string command = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
-                                "-days 1 -subj /CN=other -keyout " +
-                                (untrusted / "other.key") + " -out " + otherCa + " 2>/dev/null";
+    const std::string command =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
+        "-days 1 -subj /CN=other -keyout " +
+        (untrusted / "other.key") + " -out " + otherCa + " 2>/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
   }
   const struct {
@@ -208,7 +241,10 @@ TEST_F(CliImapTest, FailedStartUpsTakeTheErrorRoute) {
   } cases[] = {
       {"wrong password", Imaps("acct:wrong"), Trusting(), "log-in refused"},
       {"untrusted certificate", Imaps(), {{"TOLLBOOK_IMAP_CA_FILE", otherCa}}, "certificate"},
-      {"no trusted certificate at all", Imaps(), {{"SSL_CERT_FILE", otherCa}, {"TOLLBOOK_IMAP_CA_FILE", ""}}, "certificate"},
+      {"no trusted certificate at all",
+       Imaps(),
+       {{"SSL_CERT_FILE", otherCa}, {"TOLLBOOK_IMAP_CA_FILE", ""}},
+       "certificate"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -216,13 +252,73 @@ TEST_F(CliImapTest, FailedStartUpsTakeTheErrorRoute) {
     ASSERT_EQ(::mkdir(out.c_str(), 0700), 0);
     auto environment = c.environment;
     environment.emplace("TOLLBOOK_IMAP_TIMEOUT", "5");
-    const Result result = RunCli({"--mailbox", c.mailbox, "--folder", "Accounting", "--output", out}, environment);
+    const Result result =
+        RunCli({"--mailbox", c.mailbox, "--folder", "Accounting", "--output", out}, environment);
     EXPECT_EQ(result.status, 3);
     EXPECT_EQ(result.out, kStartUpFailure);
-    EXPECT_TRUE(result.err.starts_with("tollbook-cli: cannot log in to imaps://acct@127.0.0.1:")) << result.err;
+    EXPECT_TRUE(result.err.starts_with("tollbook-cli: cannot log in to imaps://acct@127.0.0.1:"))
+        << result.err;
     EXPECT_NE(result.err.find(c.cause), std::string::npos) << result.err;
     EXPECT_EQ(result.err.find("wrong"), std::string::npos) << "the password leaked: " << result.err;
     EXPECT_EQ(testing::ListFolder(out), std::vector<std::string>{});
+  }
+}
+
+// OAuth 2.0: a good token collects the folder through either mechanism,
+// named in any case, over imaps:// or STARTTLS; a refused one takes the
+// start-up error route with the status of the server's challenge, and the
+// token is never tried as a password (Dovecot logs one attempt, by the
+// mechanism).
+TEST_F(CliImapTest, OAuthBearerTokens) {
+  const std::string expected =
+      ReadFile(RunInto("maildir:" + maildir_->Path(), "maildir") + "/fullacct.csv");
+  const std::string imaps = "@127.0.0.1:" + std::to_string(server_->ImapsPort());
+  const std::string imap = "@127.0.0.1:" + std::to_string(server_->ImapPort());
+  const std::int64_t now = std::time(nullptr);
+  const struct {
+    const char* what;
+    std::string mailbox;
+    std::int64_t expires;
+    bool wrongKey;
+    int status;
+    std::string refusal;  // the challenge's status
+    std::string method;   // as Dovecot's log names it
+  } cases[] = {
+      {"XOAUTH2", "imaps://acct;AUTH=XOAUTH2" + imaps, now + 3600, false, 0, "", "XOAUTH2"},
+      {"oauthbearer, STARTTLS", "imap://acct;AUTH=oauthbearer" + imap, now + 3600, false, 0, "",
+       "OAUTHBEARER"},
+      {"XOAUTH2, expired", "imaps://acct;AUTH=XOAUTH2" + imaps, now - 60, false, 3, "401",
+       "XOAUTH2"},
+      {"OAUTHBEARER, badly signed", "imaps://acct;AUTH=OAUTHBEARER" + imaps, now + 3600, true, 3,
+       "invalid_token", "OAUTHBEARER"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string out = dir_ / c.what;
+    ASSERT_EQ(::mkdir(out.c_str(), 0700), 0);
+    // Past 4 KiB, as Microsoft's tokens are.
+    const std::string token = server_->BearerToken("acct", c.expires, c.wrongKey, 4000);
+    ASSERT_GT(token.size(), 4096u);
+    const std::size_t logStart = ReadFile(server_->LogFile()).size();
+    const Result result = RunCli({"--mailbox", c.mailbox, "--folder", "Accounting", "--output", out,
+                                  "--summary", "--cleanup", "--password-command", "echo " + token},
+                                 Trusting());
+    EXPECT_EQ(result.status, c.status) << result.err;
+    EXPECT_EQ(result.err.find(token), std::string::npos) << result.err;
+    if (c.status == 0) {
+      EXPECT_EQ(result.err, "");
+      EXPECT_EQ(ReadFile(out + "/fullacct.csv"), expected);
+      continue;
+    }
+    EXPECT_EQ(result.out, kStartUpFailure);
+    EXPECT_NE(result.err.find("log-in refused"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(c.refusal), std::string::npos) << result.err;
+    EXPECT_EQ(testing::ListFolder(out), std::vector<std::string>{});
+    const std::string log = WaitForText(server_->LogFile(), logStart, "(auth failed");
+    EXPECT_NE(log.find("(auth failed, 1 attempts"), std::string::npos) << log;
+    EXPECT_NE(log.find("method=" + c.method + ","), std::string::npos) << log;
+    EXPECT_EQ(log.find("passwd-file("), std::string::npos) << log;
+    EXPECT_EQ(log.find("method=PLAIN"), std::string::npos) << log;
   }
 }
 

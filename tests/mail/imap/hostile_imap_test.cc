@@ -1,8 +1,9 @@
 // tollbook-cli against a scripted server that misbehaves in one way at a
 // time. Whatever the server does: no crash, a failed run ends with one
-// "tollbook-cli: ..." line and never shows the password, nothing is expunged
-// whose lines are not in fullacct.csv, and a run that succeeds wrote exactly
-// the fullacct.csv of the same messages read from a Maildir.
+// "tollbook-cli: ..." line and never shows the password, a failed log-in
+// never sent it, nothing is expunged whose lines are not in fullacct.csv, and
+// a run that succeeds wrote exactly the fullacct.csv of the same messages
+// read from a Maildir.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -48,8 +49,13 @@ std::vector<ScriptedMessage> Messages() {
 
 testing::ProgramResult RunCli(const std::vector<std::string>& args) {
   return testing::RunProgram(TOLLBOOK_CLI_PATH, args, {},
-                             {{"TOLLBOOK_IMAP_TIMEOUT", "2"}, {"HOME", "/nonexistent"}});
+                             {{"TOLLBOOK_IMAP_TIMEOUT", "2"},
+                              {"HOME", "/nonexistent"},
+                              {"TOLLBOOK_IMAP_CA_FILE", ScriptedImapServer::CaFile()}});
 }
+
+constexpr std::string_view kClearTextWarning =
+    "tollbook-cli: warning: ?tls=none: the password travels in clear text\n";
 
 class HostileImapTest : public ::testing::Test {
  protected:
@@ -96,7 +102,9 @@ TEST_F(HostileImapTest, EveryMisbehaviourEndsCleanly) {
     ImapFault fault;
     bool remove;
     int status;
-    std::string cause;  // a part of the error line; "" for a run that succeeds
+    std::string cause;  // a part of the error line; the whole of it for a run that succeeds
+    bool hint = false;  // the error line names ?tls=none too
+    std::string query = "";
   } cases[] = {
       {"a well-behaved server", ImapFault::kNone, false, 0, ""},
       {"a well-behaved server, deleting", ImapFault::kNone, true, 0, ""},
@@ -122,16 +130,30 @@ TEST_F(HostileImapTest, EveryMisbehaviourEndsCleanly) {
       {"a stalled greeting", ImapFault::kStalledGreeting, false, 3, "did not answer within 2 s"},
       {"UIDVALIDITY changed before the deletion", ImapFault::kUidValidityChange, true, 1,
        "UIDVALIDITY changed"},
+      {"UIDVALIDITY fixed by the first SELECT", ImapFault::kUidValidityFixedOnSelect, true, 0, ""},
       {"folder names that do not decode", ImapFault::kOddFolderNames, true, 0, ""},
       {"Cyrus: the folder is INBOX.Accounting", ImapFault::kCyrusNamespace, true, 0, ""},
+      {"no STARTTLS", ImapFault::kNoStartTls, false, 3, "does not offer STARTTLS", true},
+      {"no STARTTLS, ?tls=none", ImapFault::kNoStartTls, true, 0, std::string(kClearTextWarning),
+       false, "?tls=none"},
+      {"STARTTLS answered BAD", ImapFault::kStartTlsBad, false, 3, "refused STARTTLS", true},
+      {"a NO injected after the STARTTLS answer", ImapFault::kStartTlsInjection, false, 3,
+       "the server sent data after STARTTLS before TLS began"},
+      {"PREAUTH before TLS", ImapFault::kPreauth, false, 3, "PREAUTH", true},
+      {"LOGINDISABLED before TLS only", ImapFault::kLoginDisabled, true, 0, ""},
+      {"LOGINDISABLED inside TLS", ImapFault::kLoginDisabledAfterTls, false, 3, "LOGINDISABLED"},
+      {"LOGINDISABLED inside TLS, AUTH=PLAIN", ImapFault::kAuthPlainOnly, true, 0, ""},
+      {"a greeting that never ends", ImapFault::kEndlessGreeting, false, 3, "longer than 64 KiB"},
+      {"a greeting trickled a byte at a time", ImapFault::kTrickledGreeting, false, 3, "timed out"},
+      {"a literal in CAPABILITY", ImapFault::kLiteralCapability, false, 3, "literal before log-in"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     ScriptedImapServer server(Messages(), c.fault);
     const std::string out = dir_ / c.what;
     ASSERT_EQ(::mkdir(out.c_str(), 0700), 0);
-    std::vector<std::string> args{"--mailbox",  Url(server), "--folder",
-                                  "Accounting", "--output",  out};
+    std::vector<std::string> args{
+        "--mailbox", Url(server) + c.query, "--folder", "Accounting", "--output", out};
     if (c.remove) args.push_back("--delete");
     const auto result = RunCli(args);
     EXPECT_EQ(result.status, c.status) << result.out << result.err;
@@ -141,7 +163,7 @@ TEST_F(HostileImapTest, EveryMisbehaviourEndsCleanly) {
                                                 ? std::optional(ReadFile(out + "/fullacct.csv"))
                                                 : std::nullopt;
     if (c.status == 0) {
-      EXPECT_EQ(result.err, "");
+      EXPECT_EQ(result.err, c.cause);
       EXPECT_EQ(full.value_or("(none)"), *expected_);
       if (c.remove) {
         EXPECT_EQ(server.Expunged(), (std::set<unsigned>{1, 2, 3, 4}));
@@ -150,6 +172,14 @@ TEST_F(HostileImapTest, EveryMisbehaviourEndsCleanly) {
       EXPECT_TRUE(result.err.starts_with("tollbook-cli: ")) << result.err;
       EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
       EXPECT_NE(result.err.find(c.cause), std::string::npos) << result.err;
+      if (c.hint) {
+        EXPECT_NE(result.err.find("?tls=none"), std::string::npos) << result.err;
+      }
+    }
+    if (c.status == 3) {
+      EXPECT_EQ(server.Received().find(testing::kScriptedPassword), std::string::npos)
+          << server.Received();
+      EXPECT_FALSE(full.has_value());
     }
     // Nothing expunged whose lines are not whole in fullacct.csv.
     for (const unsigned uid : server.Expunged()) {

@@ -1,15 +1,23 @@
 #include "mail/imap/scripted_imap_server.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <gnutls/gnutls.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <stdexcept>
+#include <string_view>
+
+#include "support/test_support.h"
 
 namespace tollbook::testing {
 namespace {
@@ -98,23 +106,114 @@ std::string ScriptedMessage::Raw() const {
          kBoundary + "--\r\n";
 }
 
+namespace {
+
+// The certificate and key, made once per process with the openssl tool.
+struct Certificate {
+  TempDir dir;
+  gnutls_certificate_credentials_t credentials = nullptr;
+
+  Certificate() {
+    const std::string command =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
+        "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1,DNS:localhost -keyout " +
+        (dir / "server.key") + " -out " + (dir / "server.crt") + " 2>/dev/null";
+    if (std::system(command.c_str()) != 0) throw std::runtime_error("openssl made no certificate");
+    if (gnutls_certificate_allocate_credentials(&credentials) != GNUTLS_E_SUCCESS ||
+        gnutls_certificate_set_x509_key_file(credentials, (dir / "server.crt").c_str(),
+                                             (dir / "server.key").c_str(),
+                                             GNUTLS_X509_FMT_PEM) != GNUTLS_E_SUCCESS) {
+      throw std::runtime_error("GnuTLS cannot load the test certificate");
+    }
+  }
+  ~Certificate() { gnutls_certificate_free_credentials(credentials); }
+};
+
+Certificate& TheCertificate() {
+  static Certificate certificate;
+  return certificate;
+}
+
+// "a001" -> "a002": the tag a client sends next.
+std::string NextTag(std::string tag) {
+  std::size_t i = tag.size();
+  while (i > 0 && std::isdigit(static_cast<unsigned char>(tag[i - 1]))) --i;
+  if (i == tag.size()) return tag + "1";
+  const std::string digits = tag.substr(i);
+  std::string next = std::to_string(std::stoull(digits) + 1);
+  if (next.size() < digits.size()) next.insert(0, digits.size() - next.size(), '0');
+  return tag.substr(0, i) + next;
+}
+
+std::string Base64Decode(const std::string& text) {
+  static constexpr std::string_view kTable =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  unsigned bits = 0;
+  int count = 0;
+  for (const char c : text) {
+    const std::size_t value = kTable.find(c);
+    if (value == std::string_view::npos) continue;
+    bits = (bits << 6) | static_cast<unsigned>(value);
+    if ((count += 6) >= 8) {
+      count -= 8;
+      out += static_cast<char>((bits >> count) & 0xFF);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 struct ScriptedImapServer::Connection {
   int fd;
   std::atomic<bool>& stop;
+  std::mutex& mutex;
+  std::string& received;
   std::string pending;
   bool closed = false;
+  gnutls_session_t tls = nullptr;
 
+  ~Connection() {
+    if (tls != nullptr) gnutls_deinit(tls);
+  }
+
+  // Waits until fd is ready for events or 100 ms passed; false when the
+  // server stops.
+  bool Wait(short events) {
+    if (stop) return false;
+    pollfd p{fd, events, 0};
+    ::poll(&p, 1, 100);
+    return !stop;
+  }
+  // Reads what is there into pending; false when the client left or the
+  // server stops.
+  bool ReadSome() {
+    char buffer[65536];
+    for (;;) {
+      if (tls == nullptr || gnutls_record_check_pending(tls) == 0) {
+        if (!Wait(POLLIN)) return false;
+      }
+      const ssize_t got = tls != nullptr ? gnutls_record_recv(tls, buffer, sizeof buffer)
+                                         : ::read(fd, buffer, sizeof buffer);
+      if (got > 0) {
+        pending.append(buffer, static_cast<std::size_t>(got));
+        std::lock_guard lock(mutex);
+        received.append(buffer, static_cast<std::size_t>(got));
+        return true;
+      }
+      if (got == 0) return false;
+      if (tls != nullptr ? got != GNUTLS_E_AGAIN && got != GNUTLS_E_INTERRUPTED
+                         : errno != EAGAIN && errno != EINTR) {
+        return false;
+      }
+    }
+  }
   // Reads until the buffer holds n bytes; false when the client left or the
   // server stops.
   bool Fill(std::size_t n) {
     while (pending.size() < n) {
-      if (stop) return false;
-      pollfd p{fd, POLLIN, 0};
-      if (::poll(&p, 1, 100) <= 0) continue;
-      char buffer[65536];
-      const ssize_t got = ::read(fd, buffer, sizeof buffer);
-      if (got <= 0) return false;
-      pending.append(buffer, static_cast<std::size_t>(got));
+      if (!ReadSome()) return false;
     }
     return true;
   }
@@ -144,13 +243,46 @@ struct ScriptedImapServer::Connection {
   }
   void Send(const std::string& text) {
     std::size_t done = 0;
-    while (done < text.size()) {
-      const ssize_t n = ::send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
-      if (n <= 0) {
+    while (done < text.size() && !closed) {
+      const ssize_t n = tls != nullptr
+                            ? gnutls_record_send(tls, text.data() + done, text.size() - done)
+                            : ::send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
+      if (n > 0) {
+        done += static_cast<std::size_t>(n);
+      } else if (tls != nullptr ? n == GNUTLS_E_AGAIN || n == GNUTLS_E_INTERRUPTED
+                                : n < 0 && (errno == EAGAIN || errno == EINTR)) {
+        if (!Wait(POLLOUT)) closed = true;
+      } else {
+        closed = true;
+      }
+    }
+  }
+  // Sends text a byte at a time, 100 ms apart, while the client stays.
+  void Trickle(const std::string& text) {
+    for (const char c : text) {
+      Send(std::string(1, c));
+      pollfd p{fd, POLLIN, 0};
+      if (closed || stop || (::poll(&p, 1, 100) > 0 && !ReadSome())) {
         closed = true;
         return;
       }
-      done += static_cast<std::size_t>(n);
+    }
+  }
+  // The server's side of the TLS handshake; false when it failed.
+  bool StartTls() {
+    pending.clear();
+    if (gnutls_init(&tls, GNUTLS_SERVER | GNUTLS_NONBLOCK | GNUTLS_NO_SIGNAL) != GNUTLS_E_SUCCESS ||
+        gnutls_set_default_priority(tls) != GNUTLS_E_SUCCESS ||
+        gnutls_credentials_set(tls, GNUTLS_CRD_CERTIFICATE, TheCertificate().credentials) !=
+            GNUTLS_E_SUCCESS) {
+      return false;
+    }
+    gnutls_transport_set_int(tls, fd);
+    for (;;) {
+      const int result = gnutls_handshake(tls);
+      if (result == GNUTLS_E_SUCCESS) return true;
+      if (gnutls_error_is_fatal(result) != 0) return false;
+      if (!Wait(gnutls_record_get_direction(tls) == 0 ? POLLIN : POLLOUT)) return false;
     }
   }
   // Waits, silent, until the client leaves or the server stops.
@@ -195,29 +327,70 @@ std::vector<std::string> ScriptedImapServer::Opened() {
   return opened_;
 }
 
+std::string ScriptedImapServer::Received() {
+  std::lock_guard lock(mutex_);
+  return received_;
+}
+
+std::string ScriptedImapServer::CaFile() { return TheCertificate().dir / "server.crt"; }
+
 void ScriptedImapServer::Serve() {
   while (!stop_) {
     pollfd p{listener_, POLLIN, 0};
     if (::poll(&p, 1, 100) <= 0) continue;
     const int fd = ::accept(listener_, nullptr, nullptr);
     if (fd < 0) continue;
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     Handle(fd);
     ::close(fd);
   }
 }
 
 void ScriptedImapServer::Handle(int fd) {
-  Connection c{fd, stop_, {}, false};
+  Connection c{fd, stop_, mutex_, received_, {}};
   const bool cyrus = fault_ == ImapFault::kCyrusNamespace;
   const std::string folder = cyrus ? "INBOX.Accounting" : "Accounting";
   const std::string separator = cyrus ? "." : "/";
-  // Without LITERAL+ where names must be sent as literals: the client waits for "+".
-  std::string capabilities =
-      fault_ == ImapFault::kOddFolderNames ? "IMAP4rev1" : "IMAP4rev1 LITERAL+";
-  if (fault_ != ImapFault::kNoUidplus) capabilities += " UIDPLUS";
-  if (cyrus) capabilities += " NAMESPACE";
-  if (fault_ == ImapFault::kStalledGreeting) return c.Stall();
-  c.Send("* OK [CAPABILITY " + capabilities + "] scripted server ready\r\n");
+  const auto capabilities = [&] {
+    // Without LITERAL+ where names must be sent as literals: the client waits for "+".
+    std::string list = fault_ == ImapFault::kOddFolderNames ? "IMAP4rev1" : "IMAP4rev1 LITERAL+";
+    if (fault_ != ImapFault::kNoUidplus) list += " UIDPLUS";
+    if (cyrus) list += " NAMESPACE";
+    if (c.tls == nullptr && fault_ != ImapFault::kNoStartTls) list += " STARTTLS";
+    if ((c.tls == nullptr && fault_ == ImapFault::kLoginDisabled) ||
+        fault_ == ImapFault::kLoginDisabledAfterTls || fault_ == ImapFault::kAuthPlainOnly) {
+      list += " LOGINDISABLED";
+    }
+    if (fault_ == ImapFault::kAuthPlainOnly) list += " AUTH=PLAIN";
+    return list;
+  };
+  const std::string greeting = "* OK [CAPABILITY " + capabilities() + "] scripted server ready\r\n";
+  switch (fault_) {
+    case ImapFault::kStalledGreeting:
+      return c.Stall();
+    case ImapFault::kPreauth:
+      c.Send("* PREAUTH [CAPABILITY " + capabilities() + "] logged in already\r\n");
+      break;
+    case ImapFault::kEndlessGreeting:
+      c.Send("* OK ");
+      for (int i = 0; i < 256 && !c.closed; ++i) c.Send(std::string(65536, 'x'));
+      return c.Stall();
+    case ImapFault::kTrickledGreeting:
+      c.Trickle(greeting);
+      break;
+    case ImapFault::kLiteralCapability:
+      c.Send("* OK scripted server ready\r\n");
+      break;
+    default:
+      c.Send(greeting);
+  }
+  const auto authenticated = [&](const std::string& tag, const std::string& credentials) {
+    if (credentials.find(std::string(kScriptedPassword)) != std::string::npos) {
+      c.Send(tag + " OK [CAPABILITY " + capabilities() + "] logged in\r\n");
+    } else {
+      c.Send(tag + " NO [AUTHENTICATIONFAILED] wrong\r\n");
+    }
+  };
 
   std::set<unsigned> deleted;
   bool inFolder = false;
@@ -234,15 +407,43 @@ void ScriptedImapServer::Handle(int fd) {
       rest = rest.substr(rest.find(' ') + 1);
     }
     if (verb == "CAPABILITY") {
-      c.Send("* CAPABILITY " + capabilities + "\r\n" + tag + " OK done\r\n");
+      const std::string list = capabilities();
+      c.Send("* CAPABILITY " +
+             (fault_ == ImapFault::kLiteralCapability ? Literal(list.substr(0, 9)) + list.substr(9)
+                                                      : list) +
+             "\r\n" + tag + " OK done\r\n");
     } else if (verb == "STARTTLS") {
-      c.Send(tag + " NO no TLS here\r\n");
-    } else if (verb == "LOGIN") {
-      if (rest.find(std::string(kScriptedPassword)) != std::string::npos) {
-        c.Send(tag + " OK [CAPABILITY " + capabilities + "] logged in\r\n");
+      if (c.tls != nullptr || fault_ == ImapFault::kNoStartTls) {
+        c.Send(tag + " BAD unknown command\r\n");
+      } else if (fault_ == ImapFault::kStartTlsBad) {
+        c.Send(tag + " BAD STARTTLS refused\r\n");
       } else {
-        c.Send(tag + " NO [AUTHENTICATIONFAILED] wrong\r\n");
+        std::string answer = tag + " OK Begin TLS negotiation now\r\n";
+        if (fault_ == ImapFault::kStartTlsInjection) {
+          answer += NextTag(tag) + " NO [ALERT] log-in refused, call the help desk\r\n";
+        }
+        c.Send(answer);
+        if (!c.StartTls()) return;
       }
+    } else if (verb == "LOGIN") {
+      if (capabilities().find("LOGINDISABLED") != std::string::npos) {
+        c.Send(tag + " NO [PRIVACYREQUIRED] LOGIN is disabled\r\n");
+      } else {
+        authenticated(tag, rest);
+      }
+    } else if (verb == "AUTHENTICATE") {
+      if (Upper(rest.substr(0, rest.find(' '))) != "PLAIN" ||
+          capabilities().find("AUTH=PLAIN") == std::string::npos) {
+        c.Send(tag + " NO unsupported mechanism\r\n");
+        continue;
+      }
+      std::string response =
+          rest.find(' ') == std::string::npos ? "" : rest.substr(rest.find(' ') + 1);
+      if (response.empty()) {
+        c.Send("+ \r\n");
+        if (!c.ReadCommand(response)) return;
+      }
+      authenticated(tag, Base64Decode(response));
     } else if (verb == "LIST") {
       if (rest.find("\"*\"") == std::string::npos && rest.find('*') == std::string::npos) {
         c.Send("* LIST (\\Noselect) \"" + separator + "\" \"\"\r\n" + tag + " OK done\r\n");
@@ -277,7 +478,12 @@ void ScriptedImapServer::Handle(int fd) {
       if (inFolder) {
         for (const auto& m : messages_) exists += Expunged().count(m.uid) == 0 ? 1 : 0;
       }
-      const int validity = verb == "SELECT" && fault_ == ImapFault::kUidValidityChange ? 8 : 7;
+      int validity = 7;
+      if (fault_ == ImapFault::kUidValidityChange && inFolder && openings_++ > 0) validity = 8;
+      if (fault_ == ImapFault::kUidValidityFixedOnSelect) {
+        selectedOnce_ = selectedOnce_ || verb == "SELECT";
+        validity = selectedOnce_ ? 8 : 7;
+      }
       c.Send("* " + std::to_string(exists) + " EXISTS\r\n* OK [UIDVALIDITY " +
              std::to_string(validity) +
              "] ok\r\n* OK [PERMANENTFLAGS (\\Deleted \\Seen \\*)] ok\r\n" + tag + " OK [" +

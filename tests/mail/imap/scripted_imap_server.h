@@ -1,7 +1,9 @@
 // A small IMAP server on the loopback interface that serves one folder of
 // accounting messages and misbehaves in one chosen way: for the cases a real
-// server cannot be made to produce. Plain IMAP (no STARTTLS), one connection
-// at a time, user "acct" with password kScriptedPassword.
+// server cannot be made to produce. IMAP with STARTTLS (a certificate for
+// 127.0.0.1 and localhost, CaFile()), one connection at a time, user "acct"
+// with password kScriptedPassword. Everything a client sends is recorded as
+// the server read it (inside TLS: decrypted), for Received().
 #pragma once
 
 #include <atomic>
@@ -31,10 +33,24 @@ enum class ImapFault {
   kNoExpunge,           // UID EXPUNGE answered NO
   kNoUidplus,           // no UIDPLUS capability
   kStalledGreeting,     // no greeting at all
-  kUidValidityChange,   // SELECT gives another UIDVALIDITY than EXAMINE
-  kOddFolderNames,      // names with CR LF (literal), raw 8-bit (quoted and bare), broken modified
-                        // UTF-7
-  kCyrusNamespace,      // the folder is INBOX.Accounting, personal namespace "INBOX."
+  kUidValidityChange,   // the folder's second opening gives another UIDVALIDITY than the first
+  kUidValidityFixedOnSelect,  // EXAMINE gives one UIDVALIDITY until the folder is first
+                              // selected, SELECT and all after it another
+  kOddFolderNames,  // names with CR LF (literal), raw 8-bit (quoted and bare), broken modified
+                    // UTF-7
+  kCyrusNamespace,  // the folder is INBOX.Accounting, personal namespace "INBOX."
+  // Before log-in:
+  kNoStartTls,             // no STARTTLS capability; STARTTLS answered BAD
+  kStartTlsBad,            // STARTTLS offered, answered BAD
+  kStartTlsInjection,      // "OK" to STARTTLS followed, before the handshake, by a NO with the
+                           // next tag
+  kPreauth,                // a PREAUTH greeting on the plain connection
+  kLoginDisabled,          // LOGINDISABLED before TLS only
+  kLoginDisabledAfterTls,  // LOGINDISABLED inside TLS too, no AUTH=PLAIN
+  kAuthPlainOnly,          // LOGINDISABLED inside TLS too, AUTH=PLAIN offered
+  kEndlessGreeting,        // a greeting line of 16 MiB, then silence
+  kTrickledGreeting,       // the greeting one byte every 100 ms
+  kLiteralCapability,      // a literal in every CAPABILITY answer (none in the greeting)
 };
 
 struct ScriptedMessage {
@@ -52,6 +68,11 @@ class ScriptedImapServer {
   ScriptedImapServer& operator=(const ScriptedImapServer&) = delete;
 
   int Port() const { return port_; }
+  // The certificate the server presents (self-signed), to trust through
+  // TOLLBOOK_IMAP_CA_FILE. Made once per process.
+  static std::string CaFile();
+  // Every byte the clients sent, as the server read it.
+  std::string Received();
   // The UIDs removed by UID EXPUNGE, and the raw mailbox names opened.
   std::set<unsigned> Expunged();
   std::vector<std::string> Opened();
@@ -69,6 +90,9 @@ class ScriptedImapServer {
   std::mutex mutex_;
   std::set<unsigned> expunged_;
   std::vector<std::string> opened_;
+  std::string received_;
+  int openings_ = 0;           // the folder's openings, over every connection
+  bool selectedOnce_ = false;  // the folder was once selected read-write
   std::thread thread_;
 };
 

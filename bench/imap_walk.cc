@@ -10,16 +10,15 @@
 //   tollbook-bench-imap-walk URL FOLDER
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <cstdio>
 #include <ctime>
-#include <vmime/net/imap/IMAPMessage.hpp>
-#include <vmime/vmime.hpp>
+#include <filesystem>
 
 #include "accounting/run_state.h"
-#include "mail/imap/connection.h"
-#include "mail/imap/url.h"
+#include "mail/imap/client.h"
+#include "mail/imap/folder_names.h"
 #include "mail/imap/netrc.h"
+#include "mail/imap/url.h"
 #include "mail/session_factory.h"
 #include "run/processing_run.h"
 
@@ -38,17 +37,17 @@ class QuietFrontEnd : public tollbook::RunFrontEnd {
   }
 };
 
-// Discards what it is given, counting the bytes.
-class CountingStream : public vmime::utility::outputStream {
+// Discards the whole messages it is given, counting the bytes.
+class CountingSink : public tollbook::mail::ImapLiteralSink {
  public:
   std::size_t bytes = 0;
-  void flush() override {}
-
- protected:
-  void writeImpl(const vmime::byte_t* const, const std::size_t count) override { bytes += count; }
+  bool Wants(std::string_view item) override { return item == "BODY[]"; }
+  void Write(const char*, std::size_t size) override { bytes += size; }
 };
 
-double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(std::chrono::steady_clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
 
 // This process's CPU time so far, in seconds.
 double CpuSeconds() {
@@ -70,7 +69,7 @@ int main(int argc, char** argv) {
     tollbook::RunCounts counts;
     auto outcome = tollbook::RunOutcome::kCompleted;
     std::size_t count = 0;
-    CountingStream sink;
+    CountingSink sink;
     for (int round = 0; round < 2; ++round) {
       // Tollbook's walk: the whole processing run into a scratch folder.
       char outTemplate[] = "/tmp/tollbook-bench-XXXXXX";
@@ -82,7 +81,16 @@ int main(int argc, char** argv) {
         if (folders->Item(i)->Name() == folderName) position = i;
       }
       QuietFrontEnd frontEnd;
-      frontEnd.settings = {out + "/fullacct.csv", out + "/summary.csv", position, out, false, false, true, true, "", ""};
+      frontEnd.settings = {out + "/fullacct.csv",
+                           out + "/summary.csv",
+                           position,
+                           out,
+                           false,
+                           false,
+                           true,
+                           true,
+                           "",
+                           ""};
       tollbook::RunState state{200000};
       counts = {};
       auto start = std::chrono::steady_clock::now();
@@ -97,34 +105,47 @@ int main(int argc, char** argv) {
       // Whole messages: one FETCH for the UIDs, then BODY.PEEK[] per message.
       tollbook::mail::ImapUrl location = tollbook::mail::ParseImapUrl(url);
       tollbook::mail::CompleteImapCredentials(location, tollbook::mail::DefaultNetrcPath());
-      auto store = tollbook::mail::ConnectImapStore(location);
-      auto folder = store->getFolder(vmime::net::folder::path(
-          folderName == "INBOX" ? vmime::net::folder::path::component("INBOX")
-                                : vmime::net::folder::path::component(folderName)));
-      folder->open(vmime::net::folder::MODE_READ_ONLY);
+      tollbook::mail::ImapClient client(location, tollbook::mail::ImapTimeoutSeconds());
+      client.LogIn(location.password);
+      const auto examined = client.Run(
+          "EXAMINE " + tollbook::mail::ImapMailboxArgument(folderName, client.Has("LITERAL+")),
+          "EXAMINE");
       start = std::chrono::steady_clock::now();
       cpu = CpuSeconds();
-      count = folder->getMessageCount();
+      count = 0;
+      for (const auto& response : examined.untagged) {
+        if (response.items.size() == 2 && response.items[1].Is("EXISTS")) {
+          count = static_cast<std::size_t>(response.items[0].Number().value_or(0));
+        }
+      }
       sink.bytes = 0;
       if (count > 0) {
-        auto messages = folder->getMessages(vmime::net::messageSet::byNumber(1, count));
-        folder->fetchMessages(messages, vmime::net::fetchAttributes(vmime::net::fetchAttributes::UID));
-        for (auto& message : messages) message->extract(sink, nullptr, 0, -1, /*peek=*/true);
+        std::vector<std::string> uids;
+        for (const auto& response :
+             client.Run("FETCH 1:" + std::to_string(count) + " (UID)", "FETCH").untagged) {
+          if (response.items.size() == 3 && response.items[2].IsList() &&
+              response.items[2].items.size() == 2) {
+            uids.push_back(response.items[2].items[1].text);
+          }
+        }
+        for (const auto& uid : uids)
+          client.Run("UID FETCH " + uid + " BODY.PEEK[]", "UID FETCH", &sink);
       }
       if (const double t = Seconds(std::chrono::steady_clock::now() - start); t < whole) {
         whole = t;
         wholeCpu = CpuSeconds() - cpu;
       }
-      folder->close(false);
-      store->disconnect();
+      client.LogOut();
     }
 
     std::printf("folder %s: %lld messages, %lld accounting files%s\n", folderName.c_str(),
-                static_cast<long long>(counts.messages), static_cast<long long>(counts.accountingFiles),
+                static_cast<long long>(counts.messages),
+                static_cast<long long>(counts.accountingFiles),
                 outcome == tollbook::RunOutcome::kCompleted ? "" : " (run FAILED)");
     std::printf("  Tollbook walk (whole run):   %7.2f s  (client CPU %.2f s)\n", walk, walkCpu);
-    std::printf("  whole-message fetch only:    %7.2f s  (client CPU %.2f s; %zu messages, %.1f MB)\n", whole,
-                wholeCpu, count, sink.bytes / 1e6);
+    std::printf(
+        "  whole-message fetch only:    %7.2f s  (client CPU %.2f s; %zu messages, %.1f MB)\n",
+        whole, wholeCpu, count, sink.bytes / 1e6);
     return outcome == tollbook::RunOutcome::kCompleted ? 0 : 1;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "accounting/run_state.h"
+#include "base/standard_streams.h"
 #include "cli/cli_options.h"
 #include "cli/stop_signals.h"
 #include "cli/terminal_front_end.h"
@@ -179,7 +180,8 @@ int Main(int argc, char** argv) {
 }  // namespace tollbook::cli
 
 int main(int argc, char** argv) {
+  tollbook::GuardStandardStreams();
   std::signal(SIGPIPE, SIG_IGN);
   tollbook::cli::InstallStopSignals();
-  return tollbook::cli::Main(argc, argv);
+  return tollbook::FinishStandardStreams("tollbook-cli", tollbook::cli::Main(argc, argv));
 }

@@ -75,8 +75,9 @@ inline constexpr std::string_view kUsage =
     "handled file whole in fullacct.csv; a second signal ends it at once.\n"
     "\n"
     "Exit status: 0 the run reached its end, 1 the run failed (or another run\n"
-    "writes to the same folders), 2 bad usage, 3 the mailbox could not be opened,\n"
-    "128+N stopped by signal N (130 for SIGINT).\n";
+    "writes to the same folders, or standard output could not be written), 2 bad\n"
+    "usage, 3 the mailbox could not be opened, 128+N stopped by signal N (130 for\n"
+    "SIGINT).\n";
 
 struct CliOptions {
   std::optional<std::string> mailbox;

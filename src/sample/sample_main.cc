@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "base/option_parser.h"
+#include "base/standard_streams.h"
 #include "sample/sample_mailbox.h"
 
 namespace {
@@ -44,9 +45,7 @@ bool ParseNumber(std::string_view text, long long low, long long high, long long
   return !copy.empty() && *end == '\0' && errno == 0 && value >= low && value <= high;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
   tollbook::mail::SampleOptions options;
   tollbook::ParsedArguments parsed;
   try {
@@ -103,4 +102,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  tollbook::GuardStandardStreams();
+  return tollbook::FinishStandardStreams("tollbook-sample", Main(argc, argv));
 }

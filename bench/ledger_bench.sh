@@ -23,11 +23,10 @@ mkdir -p "$work"
 server=$work/postgres
 trap 'scripts/test-postgres stop "$server" >/dev/null 2>&1 || true' EXIT
 socket=$(scripts/test-postgres start "$server" | tail -n 1)
-schemas=0
-new_pg_ledger() {
-  schemas=$((schemas + 1))
-  psql -X -q -h "$socket" -U tollbook -d ledger -c "CREATE SCHEMA bench_$schemas" >/dev/null
-  echo "host=$socket user=tollbook dbname=ledger options='-c search_path=bench_$schemas'"
+new_pg_ledger() {  # a new schema of the server's database, as a ledger location
+  local schema=bench_${EPOCHREALTIME/./_}
+  psql -X -q -h "$socket" -U tollbook -d ledger -c "CREATE SCHEMA $schema" >/dev/null
+  echo "host=$socket user=tollbook dbname=ledger options='-c search_path=$schema'"
 }
 
 best() { printf '%s\n' "$@" | sort -g | head -n 1; }

@@ -88,7 +88,7 @@ struct MessageIdentity {
   std::string date;       // the Date field's value as written; empty when none
   // When a ledger first collected the message (UTC, ISO 8601): set only by
   // the "ledger:" mailbox, empty for every other store.
-  std::string collected;
+  std::string collected{};
 };
 
 class Message {

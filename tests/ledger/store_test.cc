@@ -11,6 +11,7 @@
 #include "ledger/sha256.h"
 #include "ledger/source.h"
 #include "ledger/sqlite_db.h"
+#include "ledger/storage.h"
 #include "ledger/store.h"
 #include "support/test_support.h"
 
@@ -87,6 +88,19 @@ TEST(LedgerLocation, PathsAndPasswords) {
   EXPECT_EQ(LocationWithoutPassword("imaps://acct:s3cr:et@host:993/x"), "imaps://acct@host:993/x");
   EXPECT_EQ(LocationWithoutPassword("imap://acct@host"), "imap://acct@host");
   EXPECT_EQ(LocationWithoutPassword("/srv/Maildir"), "/srv/Maildir");
+  EXPECT_EQ(
+      LocationWithoutPassword("ledger:postgresql://acct:pw@db/t?password=pw&sslmode=verify-full"),
+      "ledger:postgresql://acct@db/t?sslmode=verify-full");
+  EXPECT_EQ(LocationWithoutPassword("ledger:host=/run/pg dbname=t password='p w' user=acct"),
+            "ledger:user=acct dbname=t host=/run/pg");
+  for (const char* location :
+       {"postgresql://db/t", "postgres://u@db", "host=db dbname=t", "dbname = t", "service=team"}) {
+    EXPECT_TRUE(IsPostgresLocation(location)) << location;
+  }
+  for (const char* location :
+       {"/x/l.sqlite", "l.sqlite", "./a=b.sqlite", "a=b.sqlite", "postgresql:x", "my ledger=1"}) {
+    EXPECT_FALSE(IsPostgresLocation(location)) << location;
+  }
 }
 
 // One run into the ledger at path, recording each (identity, content).

@@ -216,7 +216,21 @@ TEST_P(TeamLedger, ALedgerUnreachableOrLostLosesNothing) {
   EXPECT_EQ(refused.output.find("password"), std::string::npos) << refused.output;
   EXPECT_EQ(ReadFile(dir_ / "out/fullacct.csv"), "the last run's lines\r\n");
   EXPECT_EQ(RemainingMessages(dir_ / "mail").size(), messages.size());
-  if (!postgres) return;  // a file cannot go away mid-run; the crash harness kills SQLite runs
+  if (!postgres) return;
+
+  // A role that may not create the tables, its password in the location:
+  // the failure names the privilege, never the password.
+  const auto clerk = Cli({"--mailbox", dir_ / "mail", "--output", dir_ / "out", "--ledger",
+                          "postgresql://clerk:clerk-secret@/ledger?host=" + Server().Socket()});
+  EXPECT_EQ(clerk.exitCode, 1) << clerk.output;
+  EXPECT_NE(clerk.output.find("permission denied for schema public (the role clerk needs the "
+                              "CREATE privilege on the schema"),
+            std::string::npos)
+      << clerk.output;
+  EXPECT_EQ(clerk.output.find("clerk-secret"), std::string::npos) << clerk.output;
+  EXPECT_EQ(ReadFile(dir_ / "out/fullacct.csv"),
+            "the last run's lines\r\n");  // a file cannot go away mid-run; the crash harness kills
+                                          // SQLite runs
 
   // During a deleting run: the server goes down after the tenth file.
   MakeDirectory(dir_ / "lost");

@@ -29,6 +29,8 @@ class PostgresServer {
   // the superuser, with location's search path; the empty text when there
   // is no row. Throws std::runtime_error when it fails.
   std::string Query(const std::string& location, const std::string& sql);
+  // The folder of the server's Unix socket.
+  const std::string& Socket() const { return socket_; }
   // Stops the server as a power cut would; Restart() brings it back.
   void Crash();
   void Restart();

@@ -1,6 +1,7 @@
 // The ledger on real SQLite files: what it stores and recognises again, the
 // files it refuses, and what the ledger: mailbox gives back.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <sstream>
@@ -157,6 +158,12 @@ TEST(LedgerStore, StoresEachFileOnceAcrossRunsAndARenumberedFolder) {
                    {Id{"imap INBOX 9 2", "", "1 Oct 2026 08:00 +0200"}, "b,2\r\n"},
                    {Id{"imap INBOX 9 3", "<c@gw>", "2 Nov 2026 00:00 +0000"}, "c,changed\r\n"}});
 
+  // Only its owner may read it, or enter the folder made for it.
+  for (const auto& [file, mode] : {std::pair{path, 0600}, std::pair{dir / "sub", 0700}}) {
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0) << file;
+    EXPECT_EQ(st.st_mode & 0777, static_cast<unsigned>(mode)) << file;
+  }
   Database db(path, SQLITE_OPEN_READONLY);
   EXPECT_EQ(db.QueryInteger("PRAGMA user_version"), kLedgerSchemaVersion);
   EXPECT_EQ(db.QueryInteger("SELECT count(*) FROM files"), 5);

@@ -92,6 +92,17 @@ class PostgresStorage : public LedgerStorage {
             "month, sha256, size, content) VALUES ($1::bigint, $2::text, $3::bytea, $4::bytea, "
             "$5::bytea, $6::text, $7::text, $8::bigint, $9::bytea) ON CONFLICT DO NOTHING "
             "RETURNING id");
+    Prepare("store_or_sight",
+            "WITH found AS (SELECT id FROM files WHERE sha256 = $7::text AND (store_identity = "
+            "$3::bytea OR ($4::bytea <> ''::bytea AND message_id = $4::bytea)) ORDER BY "
+            "store_identity = $3::bytea DESC, id LIMIT 1), "
+            "stored AS (INSERT INTO files (run_id, collected, store_identity, message_id, "
+            "date_header, month, sha256, size, content) SELECT $1::bigint, $2::text, $3::bytea, "
+            "$4::bytea, $5::bytea, $6::text, $7::text, $8::bigint, $9::bytea WHERE NOT EXISTS "
+            "(SELECT 1 FROM found) ON CONFLICT DO NOTHING RETURNING id), "
+            "seen AS (INSERT INTO sightings (run_id, file_id, seen, store_identity) SELECT "
+            "$1::bigint, id, $10::text, $3::bytea FROM found RETURNING id) "
+            "SELECT (SELECT count(*) FROM stored), (SELECT count(*) FROM seen)");
     Prepare("insert_piece",
             "INSERT INTO file_pieces (file_id, position, bytes) VALUES ($1::bigint, $2::integer, "
             "$3::bytea)");
@@ -187,6 +198,58 @@ class PostgresStorage : public LedgerStorage {
                       const std::string& store) override {
     Result(RunPrepared("insert_sighting",
                        Params().Add(runId).Add(fileId).Add(std::string_view(seen)).Add(store)));
+  }
+
+  // Sends every file's statement at once (libpq's pipeline mode) and reads
+  // the answers after.
+  std::vector<std::optional<bool>> StoreOrSightAll(std::int64_t runId,
+                                                   const std::vector<BatchFile>& files) override {
+    std::vector<std::optional<bool>> outcomes(files.size());
+    if (PQenterPipelineMode(conn_) != 1) Fail(TrimmedError(PQerrorMessage(conn_)));
+    std::string failure;
+    std::size_t sent = 0;
+    for (const auto& file : files) {
+      const FileRow& row = file.row;
+      Params params;
+      params.Add(runId).Add(std::string_view(row.collected)).Add(row.store).Add(row.messageId);
+      params.Add(row.date).Add(std::string_view(row.month)).Add(std::string_view(row.sha256));
+      params.Add(row.size).Add(file.bytes).Add(std::string_view(file.seen));
+      std::vector<const char*> values;
+      std::vector<int> lengths, formats;
+      params.Fill(values, lengths, formats);
+      if (PQsendQueryPrepared(conn_, "store_or_sight", params.Count(), values.data(),
+                              lengths.data(), formats.data(), 1) != 1) {
+        failure = TrimmedError(PQerrorMessage(conn_));
+        break;
+      }
+      ++sent;
+    }
+    if (PQpipelineSync(conn_) != 1 && failure.empty())
+      failure = TrimmedError(PQerrorMessage(conn_));
+    for (std::size_t i = 0; i < sent; ++i) {
+      PGresult* result = PQgetResult(conn_);
+      if (result == nullptr) {  // the connection is gone
+        if (failure.empty()) failure = TrimmedError(PQerrorMessage(conn_));
+        break;
+      }
+      const Result answer(result);
+      if (PQresultStatus(result) == PGRES_TUPLES_OK && answer.Rows() == 1) {
+        if (answer.Integer(0, 0) == 1) outcomes[i] = true;
+        if (answer.Integer(0, 1) == 1) outcomes[i] = false;
+      } else if (failure.empty()) {
+        failure = ErrorText(result);
+      }
+      while (PGresult* rest = PQgetResult(conn_)) PQclear(rest);  // the end of its answer
+    }
+    // The pipeline's end; a broken connection has none.
+    for (PGresult* result; (result = PQgetResult(conn_)) != nullptr;) {
+      const bool end = PQresultStatus(result) == PGRES_PIPELINE_SYNC;
+      PQclear(result);
+      if (end) break;
+    }
+    PQexitPipelineMode(conn_);
+    if (!failure.empty()) Fail(failure);
+    return outcomes;
   }
 
   std::vector<std::string> Months() override {
@@ -297,6 +360,11 @@ class PostgresStorage : public LedgerStorage {
       return nullptr;
     }
     return result;
+  }
+
+  [[noreturn]] void Fail(const std::string& why) const {
+    throw Failure(std::string(reading_ ? "cannot read the ledger " : "cannot write the ledger ") +
+                  name_ + ": " + why);
   }
 
   std::string ErrorText(const PGresult* result) const {

@@ -145,6 +145,19 @@ class LedgerRecorder : public CollectionRecorder {
   }
 
  private:
+  // Fills in the row of a file of identity (its content's fields set) as it
+  // is stored when collected at now.
+  void CompleteRow(const mail::MessageIdentity& identity, FileRow& row, const std::string& now) {
+    row.runId = run_.id;
+    // A file brought over from another ledger keeps when it was first
+    // collected.
+    row.collected = identity.collected.empty() ? now : identity.collected;
+    row.store = identity.store;
+    row.messageId = identity.messageId;
+    row.date = identity.date;
+    row.month = MonthOfDate(identity.date).value_or(row.collected.substr(0, 7));
+  }
+
   // Stores the file of identity at path (already hashed into row), or notes
   // the stored one as seen again. Returns whether it was stored.
   bool StoreOrSight(const mail::MessageIdentity& identity, const std::string& path,
@@ -152,14 +165,7 @@ class LedgerRecorder : public CollectionRecorder {
     std::optional<std::int64_t> known =
         storage_->FindFile(row.sha256, identity.store, identity.messageId);
     if (!known) {
-      row.runId = run_.id;
-      // A file brought over from another ledger keeps when it was first
-      // collected.
-      row.collected = identity.collected.empty() ? now : identity.collected;
-      row.store = identity.store;
-      row.messageId = identity.messageId;
-      row.date = identity.date;
-      row.month = MonthOfDate(identity.date).value_or(row.collected.substr(0, 7));
+      CompleteRow(identity, row, now);
       if (storage_->InsertFile(row, input)) return true;
       // Another collector stored it since the lookup: it is seen again here.
       known = storage_->FindFile(row.sha256, identity.store, identity.messageId);
@@ -185,18 +191,30 @@ class LedgerRecorder : public CollectionRecorder {
     }
   }
 
-  // Writes the held files in one transaction.
+  // Writes the held files in one transaction: in one exchange where the
+  // storage can, else (and for a file another collector stored meanwhile)
+  // one by one.
   void WriteHeld() {
     if (held_.empty()) return;
     std::int64_t stored = 0;
     InTransaction(/*durable=*/false, [&] {
       stored = 0;
+      std::vector<BatchFile> batch;
+      batch.reserve(held_.size());
       for (auto& file : held_) {
-        HeldContent content(file.bytes);
-        if (StoreOrSight(file.identity, "a file of message " + file.identity.store, content,
-                         file.row, file.seen)) {
-          ++stored;
+        CompleteRow(file.identity, file.row, file.seen);
+        batch.push_back({file.row, file.seen, file.bytes});
+      }
+      const auto outcomes = storage_->StoreOrSightAll(run_.id, batch);
+      for (std::size_t i = 0; i < held_.size(); ++i) {
+        bool isStored = outcomes[i].value_or(false);
+        if (!outcomes[i]) {
+          HeldFile& file = held_[i];
+          HeldContent content(file.bytes);
+          isStored = StoreOrSight(file.identity, "a file of message " + file.identity.store,
+                                  content, file.row, file.seen);
         }
+        if (isStored) ++stored;
       }
     });
     run_.storedFiles += stored;

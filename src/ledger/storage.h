@@ -24,6 +24,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tollbook::ledger {
@@ -53,6 +54,14 @@ struct RunRow {
   std::string ended;  // empty: NULL
   std::string outcome;
   std::int64_t messages = 0, accountingFiles = 0, storedFiles = 0, seenFiles = 0;
+};
+
+// A small file of a batch: its whole row (runId set), when this run saw it,
+// and its bytes.
+struct BatchFile {
+  FileRow row;
+  std::string seen;
+  std::string_view bytes;
 };
 
 // The stored files of a folder of the "ledger:" mailbox, in collection order.
@@ -101,6 +110,17 @@ class LedgerStorage {
   virtual std::optional<std::int64_t> InsertFile(const FileRow& row, ContentReader& content) = 0;
   virtual void InsertSighting(std::int64_t runId, std::int64_t fileId, const std::string& seen,
                               const std::string& store) = 0;
+  // Stores each file of the batch unless FindFile finds it, else notes a
+  // sighting of it by run runId, in one exchange where the storage has one:
+  // for each file, true when stored, false when seen, nullopt when it did
+  // neither (another collector stored it meanwhile, or the storage takes
+  // files one at a time: the caller goes on through FindFile, InsertFile
+  // and InsertSighting). The default does neither for every file.
+  virtual std::vector<std::optional<bool>> StoreOrSightAll(std::int64_t runId,
+                                                           const std::vector<BatchFile>& files) {
+    (void)runId;
+    return std::vector<std::optional<bool>>(files.size());
+  }
 
   // The months that hold files, ascending.
   virtual std::vector<std::string> Months() = 0;

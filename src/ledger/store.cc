@@ -101,7 +101,6 @@ std::unique_ptr<Database> OpenLedgerForRecording(const std::string& path, int bu
   if (::stat(path.c_str(), &st) != 0) {
     if (errno != ENOENT) throw FileError("cannot open the ledger", path, errno);
     const auto folder = std::filesystem::path(path).parent_path();
-    std::error_code ec;
     if (!folder.empty()) CreatePrivateFolders(folder, path);
     // Created here, exclusively, for the system's own reason when that fails;
     // an empty file is an empty SQLite database. Only its owner may read it:

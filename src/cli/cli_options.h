@@ -27,8 +27,9 @@ inline constexpr std::string_view kUsage =
     "                       clear text); OAuth 2.0: imaps://USER;AUTH=XOAUTH2@HOST or\n"
     "                       ;AUTH=OAUTHBEARER, the bearer token from the password\n"
     "                       command; or ledger: / ledger:PATH to collect again from a\n"
-    "                       ledger. Default: $TOLLBOOK_MAILBOX, else $MAILDIR, else\n"
-    "                       ~/Maildir.\n"
+    "                       ledger (PATH as for --ledger); with --ledger naming another\n"
+    "                       ledger, a run moves its files into that one. Default:\n"
+    "                       $TOLLBOOK_MAILBOX, else $MAILDIR, else ~/Maildir.\n"
     "  --folder NAME        the folder to walk (ASCII case ignored). Default: the mailbox.\n"
     "                       Without a folder of that name, the one folder named so\n"
     "                       under the server's personal namespace (Cyrus: INBOX.NAME).\n"
@@ -61,7 +62,12 @@ inline constexpr std::string_view kUsage =
     "  -v, --verbose        tell each step on standard error: connecting, log-in, the\n"
     "                       folder and its message count, each accounting file saved\n"
     "                       and its message, each deletion batch committed.\n"
-    "  --ledger PATH        keep every collected accounting file in the ledger PATH.\n"
+    "  --ledger PATH        keep every collected accounting file in the ledger PATH:\n"
+    "                       an SQLite file, or a PostgreSQL database shared by every\n"
+    "                       collector (postgresql://USER@HOST/DB, postgres://..., or\n"
+    "                       libpq's \"host=... dbname=...\"; the password from\n"
+    "                       ~/.pgpass, $PGPASSFILE or $PGPASSWORD; TLS by sslmode,\n"
+    "                       require unless named: use verify-full across a network).\n"
     "                       Default: $TOLLBOOK_LEDGER, else\n"
     "                       $XDG_DATA_HOME/tollbook/ledger.sqlite, else\n"
     "                       ~/.local/share/tollbook/ledger.sqlite.\n"
@@ -87,7 +93,7 @@ struct CliOptions {
   std::optional<std::string> summaryFile;
   std::optional<std::string> report;
   std::optional<std::string> passwordCommand;
-  std::optional<std::string> ledger;  // a path, or "off" for --no-ledger
+  std::optional<std::string> ledger;  // a location, or "off" for --no-ledger
   bool deleteMessages = false;
   bool cleanup = false;
   bool summary = false;

@@ -24,11 +24,12 @@ class CollectionRecorder {
   virtual void BeginRun(std::string_view folder, std::string_view options) = 0;
   // Records the accounting file saved at path, taken from the message with
   // the given identity: stored when the ledger has not seen it, else noted as
-  // seen again. It survives the process once written, but survives the
-  // machine only after Sync(). Throws Failure.
+  // seen again. The file at path may go once this returns; the record is
+  // kept for certain only once Sync() returns (a few small files are written
+  // together). Throws Failure.
   virtual void RecordFile(const mail::MessageIdentity& identity, const std::string& path) = 0;
-  // Makes everything recorded so far durable. The run calls it before it lets
-  // a message go. Throws Failure.
+  // Writes and makes durable everything recorded so far. The run calls it
+  // before it lets a message go. Throws Failure.
   virtual void Sync() = 0;
   // Records the run's end: completed or failed, with its counts. Durable
   // only as far as Sync() made it. Throws Failure.

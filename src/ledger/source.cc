@@ -3,15 +3,13 @@
 #include <optional>
 #include <vector>
 
-#include "ledger/store.h"
+#include "ledger/storage.h"
 
 namespace tollbook::ledger {
 namespace {
 
 constexpr const char* kAllFolder = "All";
-constexpr int kPiece = 1 << 16;
-
-using DatabasePtr = std::shared_ptr<Database>;
+using DatabasePtr = std::shared_ptr<LedgerStorage>;
 
 class LedgerAttachment : public mail::Attachment {
  public:
@@ -19,16 +17,7 @@ class LedgerAttachment : public mail::Attachment {
   std::string DisplayName() override { return "acct"; }
 
  protected:
-  void WriteContent(std::ostream& out) override {
-    Blob blob(*db_, "files", "content", file_, /*write=*/false);
-    std::vector<char> buffer(kPiece);
-    for (std::int64_t offset = 0, size = blob.Size(); offset < size;) {
-      const int n = static_cast<int>(std::min<std::int64_t>(kPiece, size - offset));
-      blob.Read(buffer.data(), n, offset);
-      out.write(buffer.data(), n);
-      offset += n;
-    }
-  }
+  void WriteContent(std::ostream& out) override { db_->WriteContent(file_, out); }
 
  private:
   DatabasePtr db_;
@@ -61,7 +50,7 @@ class LedgerMessage : public mail::Message {
     return std::make_unique<LedgerAttachments>(db_, file_);
   }
   void Delete() override {
-    throw mail::MessageError("the ledger " + db_->Path() +
+    throw mail::MessageError("the ledger " + db_->Name() +
                              " is read-only: nothing is deleted from it");
   }
   std::string Describe() override { return "ledger file " + std::to_string(file_); }
@@ -76,29 +65,19 @@ class LedgerMessage : public mail::Message {
 class LedgerMessages : public mail::MessageCollection {
  public:
   LedgerMessages(DatabasePtr db, const std::string& month)
-      : db_(std::move(db)),
-        query_(*db_,
-               month.empty()
-                   ? "SELECT id, store_identity, message_id, date_header FROM files ORDER BY id"
-                   : "SELECT id, store_identity, message_id, date_header FROM files "
-                     "WHERE month = ?1 ORDER BY id") {
-    if (!month.empty()) query_.Bind(1, month);
-  }
+      : db_(std::move(db)), files_(db_->Files(month)) {}
   std::unique_ptr<mail::Message> Next() override {
-    if (done_ || !query_.Step()) {
-      done_ = true;
-      return nullptr;
-    }
+    std::int64_t id = 0;
+    FileRow row;
+    if (!files_->Next(id, row)) return nullptr;
     return std::make_unique<LedgerMessage>(
-        db_, query_.Integer(0),
-        mail::MessageIdentity{query_.Text(1), query_.Text(2), query_.Text(3)});
+        db_, id, mail::MessageIdentity{row.store, row.messageId, row.date, row.collected});
   }
   void CommitDeletions() override {}
 
  private:
   DatabasePtr db_;
-  Statement query_;
-  bool done_ = false;
+  std::unique_ptr<FileCursor> files_;
 };
 
 class LedgerFolder : public mail::Folder {
@@ -107,7 +86,7 @@ class LedgerFolder : public mail::Folder {
   std::string Name() override { return name_; }
   std::unique_ptr<mail::MessageCollection> Messages(bool forDeletion) override {
     if (forDeletion) {
-      throw mail::MessageError("the ledger " + db_->Path() +
+      throw mail::MessageError("the ledger " + db_->Name() +
                                " is read-only: its messages cannot be deleted");
     }
     return std::make_unique<LedgerMessages>(db_, name_ == kAllFolder ? std::string() : name_);
@@ -125,7 +104,7 @@ class LedgerFolders : public mail::FolderCollection {
   int Count() override { return static_cast<int>(names_.size()); }
   std::unique_ptr<mail::Folder> Item(int position) override {
     if (position < 1 || position > Count()) {
-      throw mail::MailError("the ledger " + db_->Path() + " has no folder " +
+      throw mail::MailError("the ledger " + db_->Name() + " has no folder " +
                             std::to_string(position));
     }
     return std::make_unique<LedgerFolder>(db_, names_[static_cast<std::size_t>(position - 1)]);
@@ -144,8 +123,7 @@ class LedgerAccount : public mail::Account {
   std::unique_ptr<mail::FolderCollection> AllFolders() override {
     std::vector<std::string> names{kAllFolder};
     try {
-      Statement months(*db_, "SELECT DISTINCT month FROM files ORDER BY month");
-      while (months.Step()) names.push_back(months.Text(0));
+      for (auto& month : db_->Months()) names.push_back(std::move(month));
     } catch (const std::exception& e) {
       throw mail::MailError(e.what());
     }
@@ -164,7 +142,9 @@ class LedgerSession : public mail::Session {
   explicit LedgerSession(std::string path) : path_(std::move(path)) {}
   std::unique_ptr<mail::Account> Login(std::string_view, std::string_view) override {
     try {
-      return std::make_unique<LedgerAccount>(OpenLedgerForReading(path_));
+      std::shared_ptr<LedgerStorage> storage = CreateLedgerStorage(path_);
+      storage->OpenForReading();
+      return std::make_unique<LedgerAccount>(std::move(storage));
     } catch (const std::exception& e) {
       throw mail::LoginError(e.what());
     }

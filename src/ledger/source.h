@@ -12,9 +12,10 @@
 
 namespace tollbook::ledger {
 
-// A session on the ledger file at path. Login() opens it read-only and
-// throws mail::LoginError naming the path and the cause. A walk opened for
+// A session on the ledger at location (an SQLite file's path or a
+// PostgreSQL location). Login() opens it read-only and throws
+// mail::LoginError naming the ledger and the cause. A walk opened for
 // deletion is refused with mail::MessageError.
-std::unique_ptr<mail::Session> CreateLedgerSession(std::string path);
+std::unique_ptr<mail::Session> CreateLedgerSession(std::string location);
 
 }  // namespace tollbook::ledger

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "base/errors.h"
@@ -12,9 +13,6 @@
 
 namespace tollbook::ledger {
 namespace {
-
-// How long a run waits for another program that holds the ledger locked.
-constexpr int kBusyTimeoutMs = 2000;
 
 constexpr const char* kSchema = R"(
 CREATE TABLE IF NOT EXISTS runs (
@@ -40,7 +38,6 @@ CREATE TABLE IF NOT EXISTS files (
   sha256 TEXT NOT NULL,
   size INTEGER NOT NULL,
   content BLOB NOT NULL);
-CREATE INDEX IF NOT EXISTS files_by_sha256 ON files(sha256);
 CREATE INDEX IF NOT EXISTS files_by_month ON files(month, id);
 CREATE TABLE IF NOT EXISTS sightings (
   id INTEGER PRIMARY KEY,
@@ -48,7 +45,23 @@ CREATE TABLE IF NOT EXISTS sightings (
   file_id INTEGER NOT NULL REFERENCES files(id),
   seen TEXT NOT NULL,
   store_identity TEXT NOT NULL);
-PRAGMA user_version = 1;
+)";
+
+// Version 2: each file unique by content and message, so that collectors
+// side by side store it once (the unique index serves the lookups by
+// content); pieces of large files (unused by SQLite, which writes a large
+// value in place).
+constexpr const char* kSchemaVersion2 = R"(
+DROP INDEX IF EXISTS files_by_sha256;
+CREATE UNIQUE INDEX IF NOT EXISTS files_by_store ON files(sha256, store_identity);
+CREATE UNIQUE INDEX IF NOT EXISTS files_by_message_id ON files(sha256, message_id)
+  WHERE message_id <> '';
+CREATE TABLE IF NOT EXISTS file_pieces (
+  file_id INTEGER NOT NULL REFERENCES files(id),
+  position INTEGER NOT NULL,
+  bytes BLOB NOT NULL,
+  PRIMARY KEY (file_id, position));
+PRAGMA user_version = 2;
 )";
 
 // Refuses a file that is no ledger of a version this program knows. Returns
@@ -67,20 +80,32 @@ std::int64_t CheckVersion(Database& db) {
   return version;
 }
 
+// Creates folder and the folders above it that are missing, each private to
+// the user (0700); folders that exist are left as they are.
+void CreatePrivateFolders(const std::filesystem::path& folder, const std::string& ledger) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(folder, ec)) return;
+  const auto parent = folder.parent_path();
+  if (!parent.empty() && parent != folder) CreatePrivateFolders(parent, ledger);
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    throw Failure("cannot create the folder " + folder.string() + " of the ledger " + ledger +
+                  ": " + std::strerror(errno));
+  }
+}
+
 }  // namespace
 
-std::unique_ptr<Database> OpenLedgerForRecording(const std::string& path) {
+std::unique_ptr<Database> OpenLedgerForRecording(const std::string& path, int busyTimeoutMs) {
   struct stat st {};
   const int flags = SQLITE_OPEN_READWRITE;
   if (::stat(path.c_str(), &st) != 0) {
     if (errno != ENOENT) throw FileError("cannot open the ledger", path, errno);
     const auto folder = std::filesystem::path(path).parent_path();
-    std::error_code ec;
-    if (!folder.empty()) std::filesystem::create_directories(folder, ec);
-    if (ec) throw Failure("cannot create the folder of the ledger " + path + ": " + ec.message());
+    if (!folder.empty()) CreatePrivateFolders(folder, path);
     // Created here, exclusively, for the system's own reason when that fails;
-    // an empty file is an empty SQLite database.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    // an empty file is an empty SQLite database. Only its owner may read it:
+    // it holds every accounting line.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0 && errno != EEXIST) throw FileError("cannot create the ledger", path, errno);
     if (fd >= 0) ::close(fd);
   } else if (!S_ISREG(st.st_mode)) {
@@ -88,16 +113,18 @@ std::unique_ptr<Database> OpenLedgerForRecording(const std::string& path) {
   }
   auto db = std::make_unique<Database>(path, flags);
   if (db->ReadOnly()) throw Failure("cannot write the ledger " + path + ": the file is read-only");
-  sqlite3_busy_timeout(db->Handle(), kBusyTimeoutMs);
-  if (CheckVersion(*db) == 0) {
+  sqlite3_busy_timeout(db->Handle(), busyTimeoutMs);
+  // The page cache is bounded in bytes whatever the page size (earlier
+  // ledgers were made with 64 KiB pages).
+  db->Execute("PRAGMA cache_size = -2048");
+  if (CheckVersion(*db) < kLedgerSchemaVersion) {
     if (db->QueryInteger("SELECT count(*) FROM sqlite_master") == 0) {
-      // Set before the first table: large pages hold the stored files with
-      // a sixteenth of the writes that 4 KiB pages take.
-      db->Execute("PRAGMA page_size = 65536");
       db->Execute("PRAGMA journal_mode = WAL");
     }
     db->Execute("BEGIN IMMEDIATE");
-    if (CheckVersion(*db) == 0) db->Execute(kSchema);
+    const std::int64_t version = CheckVersion(*db);
+    if (version == 0) db->Execute(kSchema);
+    if (version < 2) db->Execute(kSchemaVersion2);
     db->Execute("COMMIT");
   }
   Statement mode(*db, "PRAGMA journal_mode");
@@ -110,17 +137,18 @@ std::unique_ptr<Database> OpenLedgerForRecording(const std::string& path) {
   // Each checkpoint writes the log into the database and syncs both: the log
   // may grow to 64 MiB before one, so that most runs need none.
   const std::int64_t pageSize = db->QueryInteger("PRAGMA page_size");
-  const std::string autocheckpoint =
-      "PRAGMA wal_autocheckpoint = " + std::to_string((64 << 20) / (pageSize > 0 ? pageSize : 4096));
+  const std::string autocheckpoint = "PRAGMA wal_autocheckpoint = " +
+                                     std::to_string((64 << 20) / (pageSize > 0 ? pageSize : 4096));
   db->Execute(autocheckpoint.c_str());
   return db;
 }
 
-std::unique_ptr<Database> OpenLedgerForReading(const std::string& path) {
+std::unique_ptr<Database> OpenLedgerForReading(const std::string& path, int busyTimeoutMs) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) throw FileError("cannot open the ledger", path, errno);
   auto db = std::make_unique<Database>(path, SQLITE_OPEN_READONLY);
-  sqlite3_busy_timeout(db->Handle(), kBusyTimeoutMs);
+  sqlite3_busy_timeout(db->Handle(), busyTimeoutMs);
+  db->Execute("PRAGMA cache_size = -2048");
   if (CheckVersion(*db) == 0)
     throw Failure("the ledger " + path + " is empty: no run has recorded into it");
   return db;

@@ -86,6 +86,9 @@ struct MessageIdentity {
   std::string store;
   std::string messageId;  // the Message-ID field's value, trimmed; empty when none
   std::string date;       // the Date field's value as written; empty when none
+  // When a ledger first collected the message (UTC, ISO 8601): set only by
+  // the "ledger:" mailbox, empty for every other store.
+  std::string collected{};
 };
 
 class Message {

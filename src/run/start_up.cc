@@ -29,8 +29,13 @@ OpenedAccount OpenAccount(std::string_view location, const StartUpOptions& optio
   opened.mailbox = ledger::LocationWithoutPassword(resolved);
   if (ledger::IsLedgerLocation(resolved)) {
     opened.mailboxIsLedger = true;
-    opened.session =
-        ledger::CreateLedgerSession(ledger::LedgerLocationPath(resolved, options.ledgerChoice));
+    const std::string source = ledger::LedgerLocationPath(resolved, options.ledgerChoice);
+    opened.session = ledger::CreateLedgerSession(source);
+    // A ledger read with an explicit --ledger naming another ledger is
+    // brought into that one.
+    if (options.ledgerChoice && *options.ledgerChoice != "off" && *options.ledgerChoice != source) {
+      opened.ledgerPath = *options.ledgerChoice;
+    }
   } else {
     opened.ledgerPath = ledger::ResolveLedgerPath(options.ledgerChoice);
     opened.session = mail::CreateSession(resolved, sessionOptions);

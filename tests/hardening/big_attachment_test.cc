@@ -1,6 +1,7 @@
 // An "acct" attachment of 200 MB (TOLLBOOK_BIG_ATTACHMENT_MB to change) in a
 // real Maildir: tollbook-cli saves it byte for byte and merges it with flat
-// memory (peak resident size below 100 MB, the attachment staying on disk).
+// memory (peak resident size below 100 MB, the attachment staying on disk),
+// recording it into a ledger as well.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -64,8 +65,9 @@ TEST(BigAttachment, SavedByteForByteWithFlatMemory) {
   if (pid == 0) {
     const int null = ::open("/dev/null", O_WRONLY);
     ::dup2(null, 1);
+    const std::string ledger = dir / "ledger.sqlite";
     ::execl(TOLLBOOK_CLI_PATH, TOLLBOOK_CLI_PATH, "--mailbox", mail.c_str(), "--output",
-            dir.Path().c_str(), "--delete", static_cast<char*>(nullptr));
+            dir.Path().c_str(), "--delete", "--ledger", ledger.c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
   }
   int status = 0;

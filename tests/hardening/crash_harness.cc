@@ -7,11 +7,13 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 
 #include "hardening/hardening_support.h"
-#include "ledger/sqlite_db.h"
+#include "ledger/source.h"
+#include "ledger/storage.h"
 #include "support/test_support.h"
 
 namespace tollbook::testing {
@@ -51,19 +53,41 @@ std::string Message(const std::string& subject, const std::vector<std::pair<std:
   return m + "--b-b-b--\n";
 }
 
-// The contents of the ledger's stored files, each as often as it is stored.
+// The contents of the ledger's stored files, each as often as it is stored,
+// read through the ledger: mailbox.
 std::multiset<std::string> LedgerContents(const std::string& ledger) {
   std::multiset<std::string> contents;
-  if (!FileExists(ledger)) return contents;
-  ledger::Database db(ledger, SQLITE_OPEN_READONLY);
-  // A run killed right after creating the ledger leaves it without tables.
-  if (db.QueryInteger("SELECT count(*) FROM sqlite_master WHERE name = 'files'") == 0) return contents;
-  ledger::Statement files(db, "SELECT content FROM files");
-  while (files.Step()) contents.insert(files.Text(0));
+  if (!ledger::IsPostgresLocation(ledger) && !FileExists(ledger)) return contents;
+  std::unique_ptr<mail::Account> account;
+  try {
+    account = ledger::CreateLedgerSession(ledger)->Login("", "");
+  } catch (const mail::LoginError& e) {
+    // A run killed right after creating the ledger leaves it without tables.
+    if (std::string(e.what()).find("is empty: no run has recorded into it") != std::string::npos) {
+      return contents;
+    }
+    throw;
+  }
+  auto messages = account->Mailbox()->Messages(false);
+  TempDir scratch;
+  while (auto message = messages->Next()) {
+    message->Attachments()->Item(1)->Save(scratch / "file");
+    contents.insert(ReadFile(scratch / "file"));
+  }
   return contents;
 }
 
+std::function<std::string()> crashLedgerFactory;
+
 }  // namespace
+
+void SetCrashLedgerFactory(std::function<std::string()> factory) {
+  crashLedgerFactory = std::move(factory);
+}
+
+std::string CrashLedger(const std::string& dir) {
+  return crashLedgerFactory ? crashLedgerFactory() : dir + "/ledger.sqlite";
+}
 
 std::string CheckStoredOnce(const std::vector<CrashMessage>& messages, const std::string& ledger) {
   auto contents = LedgerContents(ledger);

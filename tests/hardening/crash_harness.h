@@ -4,6 +4,7 @@
 #pragma once
 
 #include <csignal>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,11 @@ std::string CheckNothingLost(const std::vector<CrashMessage>& messages,
 // Checks that the ledger stores every accounting attachment of messages
 // exactly once. Returns the problems found, or the empty text.
 std::string CheckStoredOnce(const std::vector<CrashMessage>& messages, const std::string& ledger);
+
+// The ledger a crash test's runs in the folder dir record into:
+// dir/ledger.sqlite, or a new one from the factory a test program set.
+std::string CrashLedger(const std::string& dir);
+void SetCrashLedgerFactory(std::function<std::string()> factory);
 
 // The names of the messages still in the folder.
 std::vector<std::string> RemainingMessages(const std::string& maildir);

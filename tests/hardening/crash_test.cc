@@ -70,7 +70,7 @@ class CrashSafety : public ::testing::TestWithParam<bool> {
   bool KillAndRecover(const std::string& killAt, long killAfterMicros) {
     TempDir dir;
     const std::string mail = dir / "mail", out = dir / "out", again = dir / "again";
-    const std::string ledger = dir / "ledger.sqlite";
+    const std::string ledger = CrashLedger(dir.Path());
     std::filesystem::copy(template_ / "mail", mail, std::filesystem::copy_options::recursive);
     std::filesystem::create_directory(out);
     std::filesystem::create_directory(again);
@@ -179,7 +179,7 @@ TEST_P(CrashSafety, MaildirKilledAtRandomMoments) {
   std::filesystem::copy(template_ / "mail", dir / "mail", std::filesystem::copy_options::recursive);
   const auto start = std::chrono::steady_clock::now();
   const ProcessResult whole =
-      RunProgram(TOLLBOOK_CLI_PATH, Args(dir / "mail", dir.Path(), dir / "ledger.sqlite"));
+      RunProgram(TOLLBOOK_CLI_PATH, Args(dir / "mail", dir.Path(), CrashLedger(dir.Path())));
   const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
                           std::chrono::steady_clock::now() - start)
                           .count();

@@ -1,6 +1,7 @@
 // The ledger on real SQLite files: what it stores and recognises again, the
 // files it refuses, and what the ledger: mailbox gives back.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <sstream>
@@ -8,10 +9,11 @@
 #include "base/errors.h"
 #include "ledger/location.h"
 #include "ledger/recorder.h"
-#include "ledger/source.h"
-#include "ledger/store.h"
 #include "ledger/sha256.h"
+#include "ledger/source.h"
 #include "ledger/sqlite_db.h"
+#include "ledger/storage.h"
+#include "ledger/store.h"
 #include "support/test_support.h"
 
 namespace tollbook::ledger {
@@ -87,6 +89,19 @@ TEST(LedgerLocation, PathsAndPasswords) {
   EXPECT_EQ(LocationWithoutPassword("imaps://acct:s3cr:et@host:993/x"), "imaps://acct@host:993/x");
   EXPECT_EQ(LocationWithoutPassword("imap://acct@host"), "imap://acct@host");
   EXPECT_EQ(LocationWithoutPassword("/srv/Maildir"), "/srv/Maildir");
+  EXPECT_EQ(
+      LocationWithoutPassword("ledger:postgresql://acct:pw@db/t?password=pw&sslmode=verify-full"),
+      "ledger:postgresql://acct@db/t?sslmode=verify-full");
+  EXPECT_EQ(LocationWithoutPassword("ledger:host=/run/pg dbname=t password='p w' user=acct"),
+            "ledger:user=acct dbname=t host=/run/pg");
+  for (const char* location :
+       {"postgresql://db/t", "postgres://u@db", "host=db dbname=t", "dbname = t", "service=team"}) {
+    EXPECT_TRUE(IsPostgresLocation(location)) << location;
+  }
+  for (const char* location :
+       {"/x/l.sqlite", "l.sqlite", "./a=b.sqlite", "a=b.sqlite", "postgresql:x", "my ledger=1"}) {
+    EXPECT_FALSE(IsPostgresLocation(location)) << location;
+  }
 }
 
 // One run into the ledger at path, recording each (identity, content).
@@ -143,6 +158,12 @@ TEST(LedgerStore, StoresEachFileOnceAcrossRunsAndARenumberedFolder) {
                    {Id{"imap INBOX 9 2", "", "1 Oct 2026 08:00 +0200"}, "b,2\r\n"},
                    {Id{"imap INBOX 9 3", "<c@gw>", "2 Nov 2026 00:00 +0000"}, "c,changed\r\n"}});
 
+  // Only its owner may read it, or enter the folder made for it.
+  for (const auto& [file, mode] : {std::pair{path, 0600}, std::pair{dir / "sub", 0700}}) {
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0) << file;
+    EXPECT_EQ(st.st_mode & 0777, static_cast<unsigned>(mode)) << file;
+  }
   Database db(path, SQLITE_OPEN_READONLY);
   EXPECT_EQ(db.QueryInteger("PRAGMA user_version"), kLedgerSchemaVersion);
   EXPECT_EQ(db.QueryInteger("SELECT count(*) FROM files"), 5);
@@ -177,7 +198,7 @@ TEST(LedgerStore, RefusesFilesThatAreNoLedgerAndNeverChangesThem) {
   } cases[] = {
       {garbage, "file is not a database"},
       {sqliteFile("other.sqlite", "CREATE TABLE t(x)"), "is an SQLite database of another program"},
-      {sqliteFile("newer.sqlite", "PRAGMA user_version = 2"), "has schema version 2, newer than"},
+      {sqliteFile("newer.sqlite", "PRAGMA user_version = 3"), "has schema version 3, newer than"},
       {dir.Path(), "not a regular file"},
   };
   for (const auto& c : cases) {
@@ -207,7 +228,7 @@ TEST(LedgerStore, ALockedLedgerFailsTheRunStartNamingIt) {
   other.Execute(
       "BEGIN EXCLUSIVE; INSERT INTO runs (started, mailbox, folder, options, outcome) "
       "VALUES ('', '', '', '', 'x')");
-  auto recorder = CreateLedgerRecorder(path, "/m");
+  auto recorder = CreateLedgerRecorder(path, "/m", /*busyTimeoutMs=*/0);
   recorder->Open();
   try {
     recorder->BeginRun("INBOX", "");

@@ -1,0 +1,414 @@
+// The ledger in a PostgreSQL database through libpq: one connection, short
+// transactions, a large file stored in pieces of 1 MiB. Texts that come
+// from mail (store identities, Message-IDs, Date headers, mailboxes and
+// folders) are kept as bytea: a message's bytes need not be valid in the
+// database's encoding.
+#include <libpq-fe.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "base/errors.h"
+#include "ledger/postgres_connect.h"
+#include "ledger/postgres_schema.h"
+#include "ledger/storage.h"
+
+namespace tollbook::ledger {
+
+std::string PostgresDisplayName(const std::string& location);
+
+namespace {
+
+constexpr std::size_t kPiece = 1 << 20;
+constexpr int kCursorRows = 256;
+
+class PostgresStorage;
+
+class PostgresCursor : public FileCursor {
+ public:
+  PostgresCursor(PostgresStorage& storage, std::string name)
+      : storage_(storage), name_(std::move(name)) {}
+  bool Next(std::int64_t& id, FileRow& row) override;
+
+ private:
+  PostgresStorage& storage_;
+  std::string name_;
+  std::unique_ptr<Result> rows_;
+  int at_ = 0;
+  bool done_ = false;
+};
+
+class PostgresStorage : public LedgerStorage {
+ public:
+  explicit PostgresStorage(const std::string& location)
+      : location_(location), name_(PostgresDisplayName(location)) {}
+  ~PostgresStorage() override {
+    Rollback();
+    PQfinish(conn_);
+  }
+
+  const std::string& Name() const override { return name_; }
+
+  void OpenForRecording() override {
+    Connect();
+    std::int64_t version = Version();
+    if (version == 0) {
+      // Two collectors that start on a new database at once create it once:
+      // the lock is taken before the transaction, whose start makes the
+      // tables the other one may have committed meanwhile visible.
+      Execute("SELECT pg_advisory_lock(7213150941)");
+      Execute("BEGIN");
+      version = Version();
+      if (version == 0) {
+        Result created(PQexec(conn_, kPostgresSchema));
+        if (PQresultStatus(created.get()) != PGRES_COMMAND_OK) {
+          const std::string why = ErrorText(created.get());
+          Rollback();
+          if (IsPrivilegeError(created.get())) {
+            throw Failure("cannot create the tables of the ledger " + name_ + ": " + why +
+                          " (the role " + User() +
+                          " needs the CREATE privilege on the schema; grant it, or let a role "
+                          "that has it record first)");
+          }
+          throw Failure("cannot create the tables of the ledger " + name_ + ": " + why);
+        }
+        version = kLedgerSchemaVersion;
+      }
+      Execute("COMMIT");
+      Execute("SELECT pg_advisory_unlock(7213150941)");
+    }
+    const Result missing(Run(kPrivilegeCheck, Params()));
+    if (!missing.View(0, 0).empty()) {
+      throw Failure("cannot write the ledger " + name_ + ": the role " + User() + " lacks " +
+                    missing.Bytes(0, 0));
+    }
+    Prepare("find",
+            "SELECT id FROM files WHERE sha256 = $1::text AND (store_identity = $2::bytea OR "
+            "($3::bytea <> ''::bytea AND message_id = $3::bytea)) "
+            "ORDER BY store_identity = $2::bytea DESC, id LIMIT 1");
+    Prepare("insert_file",
+            "INSERT INTO files (run_id, collected, store_identity, message_id, date_header, "
+            "month, sha256, size, content) VALUES ($1::bigint, $2::text, $3::bytea, $4::bytea, "
+            "$5::bytea, $6::text, $7::text, $8::bigint, $9::bytea) ON CONFLICT DO NOTHING "
+            "RETURNING id");
+    Prepare("store_or_sight",
+            "WITH found AS (SELECT id FROM files WHERE sha256 = $7::text AND (store_identity = "
+            "$3::bytea OR ($4::bytea <> ''::bytea AND message_id = $4::bytea)) ORDER BY "
+            "store_identity = $3::bytea DESC, id LIMIT 1), "
+            "stored AS (INSERT INTO files (run_id, collected, store_identity, message_id, "
+            "date_header, month, sha256, size, content) SELECT $1::bigint, $2::text, $3::bytea, "
+            "$4::bytea, $5::bytea, $6::text, $7::text, $8::bigint, $9::bytea WHERE NOT EXISTS "
+            "(SELECT 1 FROM found) ON CONFLICT DO NOTHING RETURNING id), "
+            "seen AS (INSERT INTO sightings (run_id, file_id, seen, store_identity) SELECT "
+            "$1::bigint, id, $10::text, $3::bytea FROM found RETURNING id) "
+            "SELECT (SELECT count(*) FROM stored), (SELECT count(*) FROM seen)");
+    Prepare("insert_piece",
+            "INSERT INTO file_pieces (file_id, position, bytes) VALUES ($1::bigint, $2::integer, "
+            "$3::bytea)");
+    Prepare("insert_sighting",
+            "INSERT INTO sightings (run_id, file_id, seen, store_identity) VALUES ($1::bigint, "
+            "$2::bigint, $3::text, $4::bytea)");
+    Prepare("update_run",
+            "UPDATE runs SET ended = $2::text, outcome = $3::text, messages = $4::bigint, "
+            "accounting_files = $5::bigint, stored_files = $6::bigint, seen_files = $7::bigint "
+            "WHERE id = $1::bigint");
+  }
+
+  void OpenForReading() override {
+    Connect();
+    if (Version() == 0)
+      throw Failure("the ledger " + name_ + " is empty: no run has recorded into it");
+    // One snapshot for the whole walk, and a cursor for each folder.
+    Execute("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+    reading_ = true;
+  }
+
+  void Begin(bool durable) override {
+    Execute(durable ? "BEGIN; SET LOCAL synchronous_commit TO on"
+                    : "BEGIN; SET LOCAL synchronous_commit TO off");
+  }
+
+  void Commit() override { Execute("COMMIT"); }
+
+  void Rollback() noexcept override {
+    if (conn_ != nullptr && PQtransactionStatus(conn_) != PQTRANS_IDLE &&
+        PQtransactionStatus(conn_) != PQTRANS_UNKNOWN) {
+      PQclear(PQexec(conn_, "ROLLBACK"));
+    }
+  }
+
+  std::int64_t InsertRun(const std::string& started, const std::string& mailbox,
+                         const std::string& folder, const std::string& options) override {
+    const Result id(
+        Run("INSERT INTO runs (started, mailbox, folder, options, outcome) VALUES "
+            "($1::text, $2::bytea, $3::bytea, $4::text, 'running') RETURNING id",
+            Params().Add(started).Add(mailbox).Add(folder).Add(options)));
+    return id.Integer(0, 0);
+  }
+
+  void UpdateRun(const RunRow& run) override {
+    Params params;
+    params.Add(run.id);
+    if (run.ended.empty()) {
+      params.AddNull();
+    } else {
+      params.Add(std::string_view(run.ended));
+    }
+    params.Add(std::string_view(run.outcome)).Add(run.messages).Add(run.accountingFiles);
+    params.Add(run.storedFiles).Add(run.seenFiles);
+    Result(RunPrepared("update_run", params));
+  }
+
+  std::optional<std::int64_t> FindFile(const std::string& sha256, const std::string& store,
+                                       const std::string& messageId) override {
+    const Result found(
+        RunPrepared("find", Params().Add(std::string_view(sha256)).Add(store).Add(messageId)));
+    if (found.Rows() == 0) return std::nullopt;
+    return found.Integer(0, 0);
+  }
+
+  std::optional<std::int64_t> InsertFile(const FileRow& row, ContentReader& content) override {
+    content.Rewind();
+    std::vector<char> buffer(kPiece);
+    std::size_t got = content.Read(buffer.data(), kPiece);
+    std::int64_t total = static_cast<std::int64_t>(got);
+    Params params;
+    params.Add(row.runId).Add(std::string_view(row.collected)).Add(row.store).Add(row.messageId);
+    params.Add(row.date).Add(std::string_view(row.month)).Add(std::string_view(row.sha256));
+    params.Add(row.size).Add(std::string_view(buffer.data(), got));
+    const Result inserted(RunPrepared("insert_file", params));
+    if (inserted.Rows() == 0) return std::nullopt;
+    const std::int64_t id = inserted.Integer(0, 0);
+    for (int position = 1; got == kPiece && total <= row.size; ++position) {
+      got = content.Read(buffer.data(), kPiece);
+      if (got == 0) break;
+      total += static_cast<std::int64_t>(got);
+      Result(RunPrepared(
+          "insert_piece",
+          Params().Add(id).Add(std::int64_t{position}).Add(std::string_view(buffer.data(), got))));
+    }
+    if (total != row.size) {
+      throw Failure("a file changed while the ledger " + name_ + " stored it");
+    }
+    return id;
+  }
+
+  void InsertSighting(std::int64_t runId, std::int64_t fileId, const std::string& seen,
+                      const std::string& store) override {
+    Result(RunPrepared("insert_sighting",
+                       Params().Add(runId).Add(fileId).Add(std::string_view(seen)).Add(store)));
+  }
+
+  // Sends every file's statement at once (libpq's pipeline mode) and reads
+  // the answers after.
+  std::vector<std::optional<bool>> StoreOrSightAll(std::int64_t runId,
+                                                   const std::vector<BatchFile>& files) override {
+    std::vector<std::optional<bool>> outcomes(files.size());
+    if (PQenterPipelineMode(conn_) != 1) Fail(TrimmedError(PQerrorMessage(conn_)));
+    std::string failure;
+    std::size_t sent = 0;
+    for (const auto& file : files) {
+      const FileRow& row = file.row;
+      Params params;
+      params.Add(runId).Add(std::string_view(row.collected)).Add(row.store).Add(row.messageId);
+      params.Add(row.date).Add(std::string_view(row.month)).Add(std::string_view(row.sha256));
+      params.Add(row.size).Add(file.bytes).Add(std::string_view(file.seen));
+      std::vector<const char*> values;
+      std::vector<int> lengths, formats;
+      params.Fill(values, lengths, formats);
+      if (PQsendQueryPrepared(conn_, "store_or_sight", params.Count(), values.data(),
+                              lengths.data(), formats.data(), 1) != 1) {
+        failure = TrimmedError(PQerrorMessage(conn_));
+        break;
+      }
+      ++sent;
+    }
+    if (PQpipelineSync(conn_) != 1 && failure.empty())
+      failure = TrimmedError(PQerrorMessage(conn_));
+    for (std::size_t i = 0; i < sent; ++i) {
+      PGresult* result = PQgetResult(conn_);
+      if (result == nullptr) {  // the connection is gone
+        if (failure.empty()) failure = TrimmedError(PQerrorMessage(conn_));
+        break;
+      }
+      const Result answer(result);
+      if (PQresultStatus(result) == PGRES_TUPLES_OK && answer.Rows() == 1) {
+        if (answer.Integer(0, 0) == 1) outcomes[i] = true;
+        if (answer.Integer(0, 1) == 1) outcomes[i] = false;
+      } else if (failure.empty()) {
+        failure = ErrorText(result);
+      }
+      while (PGresult* rest = PQgetResult(conn_)) PQclear(rest);  // the end of its answer
+    }
+    // The pipeline's end; a broken connection has none.
+    for (PGresult* result; (result = PQgetResult(conn_)) != nullptr;) {
+      const bool end = PQresultStatus(result) == PGRES_PIPELINE_SYNC;
+      PQclear(result);
+      if (end) break;
+    }
+    PQexitPipelineMode(conn_);
+    if (!failure.empty()) Fail(failure);
+    return outcomes;
+  }
+
+  std::vector<std::string> Months() override {
+    const Result rows(Run("SELECT DISTINCT month FROM files ORDER BY month", Params()));
+    std::vector<std::string> months;
+    for (int i = 0; i < rows.Rows(); ++i) months.push_back(rows.Bytes(i, 0));
+    return months;
+  }
+
+  std::unique_ptr<FileCursor> Files(const std::string& month) override {
+    const std::string name = "files_" + std::to_string(++cursors_);
+    const std::string select =
+        "DECLARE " + name +
+        " NO SCROLL CURSOR FOR SELECT id, store_identity, message_id, date_header, collected, "
+        "month FROM files" +
+        (month.empty() ? std::string() : " WHERE month = $1::text") + " ORDER BY id";
+    Params params;
+    if (!month.empty()) params.Add(std::string_view(month));
+    Result(Run(select.c_str(), params));
+    return std::make_unique<PostgresCursor>(*this, name);
+  }
+
+  void WriteContent(std::int64_t id, std::ostream& out) override {
+    {
+      const Result first(Run("SELECT content FROM files WHERE id = $1::bigint", Params().Add(id)));
+      if (first.Rows() != 1)
+        throw Failure("the ledger " + name_ + " has no file " + std::to_string(id));
+      const auto bytes = first.View(0, 0);
+      out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    for (std::int64_t position = 1;; ++position) {
+      const Result piece(
+          Run("SELECT bytes FROM file_pieces WHERE file_id = $1::bigint AND position = $2::integer",
+              Params().Add(id).Add(position)));
+      if (piece.Rows() == 0) break;
+      const auto bytes = piece.View(0, 0);
+      out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+  }
+
+  // Runs sql with params; throws Failure naming the ledger.
+  PGresult* Run(const char* sql, const Params& params) {
+    std::vector<const char*> values;
+    std::vector<int> lengths, formats;
+    params.Fill(values, lengths, formats);
+    return Check(PQexecParams(conn_, sql, params.Count(), nullptr, values.data(), lengths.data(),
+                              formats.data(), 1));
+  }
+
+ private:
+  void Connect() { conn_ = ConnectToLedger(location_, name_); }
+
+  // The ledger's version; 0 for a database without its tables. Refuses a
+  // newer one and a database whose "files" table is another program's.
+  std::int64_t Version() {
+    const Result probe(
+        Run("SELECT to_regclass('ledger_version') IS NOT NULL, to_regclass('files') IS NOT NULL",
+            Params()));
+    const bool hasVersion = probe.View(0, 0) == std::string_view("\1", 1);
+    const bool hasFiles = probe.View(0, 1) == std::string_view("\1", 1);
+    if (!hasVersion) {
+      if (hasFiles) {
+        throw Failure("the ledger " + name_ +
+                      " has a table \"files\" but no ledger_version: it is another program's "
+                      "database, not a ledger");
+      }
+      return 0;
+    }
+    const Result version(Run("SELECT max(version)::bigint FROM ledger_version", Params()));
+    if (version.Null(0, 0)) throw Failure("the ledger " + name_ + " has an empty ledger_version");
+    const std::int64_t value = version.Integer(0, 0);
+    if (value > kLedgerSchemaVersion) {
+      throw Failure("the ledger " + name_ + " has schema version " + std::to_string(value) +
+                    ", newer than this Tollbook's " + std::to_string(kLedgerSchemaVersion) +
+                    "; use a newer Tollbook or another ledger");
+    }
+    return value;
+  }
+
+  std::string User() { return PQuser(conn_) != nullptr ? PQuser(conn_) : "?"; }
+
+  void Prepare(const char* name, const char* sql) {
+    Check(PQprepare(conn_, name, sql, 0, nullptr), /*clear=*/true);
+  }
+
+  PGresult* RunPrepared(const char* name, const Params& params) {
+    std::vector<const char*> values;
+    std::vector<int> lengths, formats;
+    params.Fill(values, lengths, formats);
+    return Check(PQexecPrepared(conn_, name, params.Count(), values.data(), lengths.data(),
+                                formats.data(), 1));
+  }
+
+  void Execute(const char* sql) { Check(PQexec(conn_, sql), /*clear=*/true); }
+
+  // result, or Failure with the server's (or libpq's) text when it failed.
+  PGresult* Check(PGresult* result, bool clear = false) {
+    const ExecStatusType status = PQresultStatus(result);
+    if (result == nullptr || (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)) {
+      const std::string why =
+          result != nullptr ? ErrorText(result) : TrimmedError(PQerrorMessage(conn_));
+      PQclear(result);
+      throw Failure(std::string(reading_ ? "cannot read the ledger " : "cannot write the ledger ") +
+                    name_ + ": " + why);
+    }
+    if (clear) {
+      PQclear(result);
+      return nullptr;
+    }
+    return result;
+  }
+
+  [[noreturn]] void Fail(const std::string& why) const {
+    throw Failure(std::string(reading_ ? "cannot read the ledger " : "cannot write the ledger ") +
+                  name_ + ": " + why);
+  }
+
+  std::string ErrorText(const PGresult* result) const {
+    const char* primary = PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY);
+    return TrimmedError(primary != nullptr ? primary : PQerrorMessage(conn_));
+  }
+
+  static bool IsPrivilegeError(const PGresult* result) {
+    const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+    return state != nullptr && std::strcmp(state, "42501") == 0;
+  }
+
+  std::string location_, name_;
+  PGconn* conn_ = nullptr;
+  bool reading_ = false;
+  int cursors_ = 0;
+};
+
+bool PostgresCursor::Next(std::int64_t& id, FileRow& row) {
+  if (done_) return false;
+  if (!rows_ || at_ >= rows_->Rows()) {
+    const std::string fetch = "FETCH FORWARD " + std::to_string(kCursorRows) + " FROM " + name_;
+    rows_ = std::make_unique<Result>(storage_.Run(fetch.c_str(), Params()));
+    at_ = 0;
+    if (rows_->Rows() == 0) {
+      done_ = true;
+      rows_.reset();
+      return false;
+    }
+  }
+  id = rows_->Integer(at_, 0);
+  row.store = rows_->Bytes(at_, 1);
+  row.messageId = rows_->Bytes(at_, 2);
+  row.date = rows_->Bytes(at_, 3);
+  row.collected = rows_->Bytes(at_, 4);
+  row.month = rows_->Bytes(at_, 5);
+  ++at_;
+  return true;
+}
+
+}  // namespace
+
+std::unique_ptr<LedgerStorage> CreatePostgresStorage(const std::string& location) {
+  return std::make_unique<PostgresStorage>(location);
+}
+
+}  // namespace tollbook::ledger

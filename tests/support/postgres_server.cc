@@ -8,30 +8,7 @@
 #include <stdexcept>
 
 namespace tollbook::testing {
-namespace {
-
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-// Runs the script with arguments; returns its standard output. Throws with
-// its error output when it fails.
-std::string RunScript(const std::string& arguments) {
-  const std::string command = Quote(std::string(TOLLBOOK_SOURCE_DIR) + "/scripts/test-postgres") +
-                              " " + arguments + " 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) throw std::runtime_error("cannot run " + command);
-  std::string output;
-  char buffer[4096];
-  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
-  if (::pclose(pipe) != 0)
-    throw std::runtime_error("test-postgres " + arguments + " failed: " + output);
-  return output;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 bool PostgresServer::Available() {
   glob_t found{};
@@ -41,14 +18,14 @@ bool PostgresServer::Available() {
 }
 
 PostgresServer::PostgresServer() {
-  std::string output = RunScript("start " + Quote(dir_ / "server"));
+  std::string output = RunProjectScript("test-postgres", "start " + ShellQuoted(dir_ / "server"));
   while (!output.empty() && output.back() == '\n') output.pop_back();
   socket_ = output.substr(output.rfind('\n') + 1);
 }
 
 PostgresServer::~PostgresServer() {
   try {
-    RunScript("stop " + Quote(dir_ / "server"));
+    RunProjectScript("test-postgres", "stop " + ShellQuoted(dir_ / "server"));
   } catch (const std::exception&) {
     // Stopping is best effort at the end of a test.
   }
@@ -75,8 +52,12 @@ std::string PostgresServer::Query(const std::string& location, const std::string
   return PQgetvalue(result.get(), 0, 0);
 }
 
-void PostgresServer::Crash() { RunScript("crash " + Quote(dir_ / "server")); }
+void PostgresServer::Crash() {
+  RunProjectScript("test-postgres", "crash " + ShellQuoted(dir_ / "server"));
+}
 
-void PostgresServer::Restart() { RunScript("restart " + Quote(dir_ / "server")); }
+void PostgresServer::Restart() {
+  RunProjectScript("test-postgres", "restart " + ShellQuoted(dir_ / "server"));
+}
 
 }  // namespace tollbook::testing

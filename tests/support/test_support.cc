@@ -3,17 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 namespace tollbook::testing {
 
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                        "/tollbook-test-XXXXXX";
+  std::string pattern =
+      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/tollbook-test-XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) {
     ADD_FAILURE() << "mkdtemp failed for " << pattern;
   }
@@ -79,6 +81,24 @@ void RecordingFrontEnd::SetBusyPointer(bool busy) {
 void RecordingFrontEnd::ReportRunFailure(std::string_view message) {
   failures.emplace_back(message);
   events.push_back("failure " + std::string(message));
+}
+
+std::string ShellQuoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+std::string RunProjectScript(const std::string& name, const std::string& arguments) {
+  const std::string command = ShellQuoted(std::string(TOLLBOOK_SOURCE_DIR) + "/scripts/" + name) +
+                              " " + arguments + " 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) throw std::runtime_error("cannot run " + command);
+  std::string output;
+  char buffer[4096];
+  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
+  if (::pclose(pipe) != 0) throw std::runtime_error(name + " " + arguments + " failed: " + output);
+  return output;
 }
 
 }  // namespace tollbook::testing

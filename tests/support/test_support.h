@@ -29,6 +29,13 @@ bool FileExists(const std::string& path);
 // Names of the entries of a folder, sorted.
 std::vector<std::string> ListFolder(const std::string& path);
 
+// text in single quotes, as one word for /bin/sh.
+std::string ShellQuoted(const std::string& text);
+// Runs the project's scripts/NAME with arguments (already quoted) and returns
+// what it printed, standard error included. Throws std::runtime_error with
+// that text when the script fails.
+std::string RunProjectScript(const std::string& name, const std::string& arguments);
+
 // A front end that answers with `settings` and records everything shown, in
 // order, as text: "progress CAPTION", "current CAPTION", "box TITLE|ICON|TEXT",
 // "busy on", "busy off", "failure MESSAGE".

@@ -13,27 +13,6 @@
 namespace tollbook::testing {
 namespace {
 
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-// Runs the script with arguments; returns its standard output. Throws with its
-// error output when it fails.
-std::string RunScript(const std::string& arguments) {
-  const std::string command =
-      Quote(std::string(TOLLBOOK_SOURCE_DIR) + "/scripts/test-dovecot") + " " + arguments + " 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) throw std::runtime_error("cannot run " + command);
-  std::string output;
-  char buffer[4096];
-  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
-  const int status = ::pclose(pipe);
-  if (status != 0) throw std::runtime_error("test-dovecot " + arguments + " failed: " + output);
-  return output;
-}
-
 // base64url without padding, as JWTs have it.
 std::string Base64Url(const std::string& data) {
   const gnutls_datum_t in{reinterpret_cast<unsigned char*>(const_cast<char*>(data.data())),
@@ -58,10 +37,10 @@ bool DovecotServer::Available() {
 }
 
 DovecotServer::DovecotServer(std::vector<std::string> users, bool oauth) {
-  std::string arguments = "start " + Quote(dir_.Path()) + (oauth ? " --oauth" : "");
-  for (const auto& user : users) arguments += " " + Quote(user);
+  std::string arguments = "start " + ShellQuoted(dir_.Path()) + (oauth ? " --oauth" : "");
+  for (const auto& user : users) arguments += " " + ShellQuoted(user);
   // The ports are the last line; a warning may come before it.
-  const std::string output = RunScript(arguments);
+  const std::string output = RunProjectScript("test-dovecot", arguments);
   std::istringstream lines(output);
   bool found = false;
   for (std::string line; std::getline(lines, line);) {
@@ -89,7 +68,7 @@ DovecotServer::~DovecotServer() {
 void DovecotServer::Stop() {
   if (!running_) return;
   running_ = false;
-  RunScript("stop " + Quote(dir_.Path()));
+  RunProjectScript("test-dovecot", "stop " + ShellQuoted(dir_.Path()));
 }
 
 std::string DovecotServer::BearerToken(const std::string& user, std::int64_t expires, bool wrongKey,
@@ -119,7 +98,8 @@ std::string DovecotServer::BearerToken(const std::string& user, std::int64_t exp
 }
 
 void DovecotServer::Fill(const std::string& user, const std::string& maildir) {
-  RunScript("fill " + Quote(dir_.Path()) + " " + Quote(user) + " " + Quote(maildir));
+  RunProjectScript("test-dovecot", "fill " + ShellQuoted(dir_.Path()) + " " + ShellQuoted(user) +
+                                       " " + ShellQuoted(maildir));
 }
 
 }  // namespace tollbook::testing

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "base/text.h"
+
 namespace tollbook::report_text {
 namespace {
 
@@ -12,31 +14,6 @@ void AppendByteEscape(std::string& out, unsigned char byte) {
   out += "\\x";
   out += kHex[byte >> 4];
   out += kHex[byte & 15];
-}
-
-// The length of the valid UTF-8 sequence at text[i] and its code point;
-// 0 when the bytes there are not one.
-std::size_t Utf8Sequence(std::string_view text, std::size_t i, std::uint32_t& code) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  std::size_t length = 0;
-  std::uint32_t minimum = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, code = lead & 0x1F, minimum = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, code = lead & 0x0F, minimum = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, code = lead & 0x07, minimum = 0x10000;
-  } else {
-    return 0;
-  }
-  if (i + length > text.size()) return 0;
-  for (std::size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (byte(i + k) & 0x3F);
-  }
-  if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  return length;
 }
 
 bool Reorders(std::uint32_t code) {
@@ -73,7 +50,7 @@ std::size_t AppendCharacter(std::string& out, std::string_view text, std::size_t
     return 1;
   }
   std::uint32_t code = 0;
-  const std::size_t length = Utf8Sequence(text, i, code);
+  const std::size_t length = Utf8SequenceAt(text, i, code);
   if (length == 0) {
     AppendByteEscape(out, c);
     return 1;

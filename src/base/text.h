@@ -59,4 +59,31 @@ inline std::string PrintableText(std::string_view text) {
   return out;
 }
 
+// The length in bytes of the valid UTF-8 sequence of two to four bytes that
+// starts at text[at], with its code point in code; 0 when the bytes there are
+// ASCII or no such sequence (a stray byte, one cut short, an overlong form, a
+// surrogate, a code point past U+10FFFF).
+constexpr std::size_t Utf8SequenceAt(std::string_view text, std::size_t at, std::uint32_t& code) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  std::size_t length = 0;
+  std::uint32_t minimum = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, code = lead & 0x1F, minimum = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, code = lead & 0x0F, minimum = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, code = lead & 0x07, minimum = 0x10000;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size()) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (byte(at + i) & 0x3F);
+  }
+  if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return length;
+}
+
 }  // namespace tollbook

@@ -287,7 +287,9 @@ TEST(ReportTest, FiguresAgreeWithTheSummaryOfTheSameRecords) {
     testing::ExpectReportAgreesWithSummary(html, summary.str());
     const testing::ReportReading reading = testing::ReadReport(html);
     EXPECT_EQ(reading.chronological, c.chronological);
-    if (!c.chartDates.empty()) EXPECT_EQ(reading.chartDates, c.chartDates);
+    if (!c.chartDates.empty()) {
+      EXPECT_EQ(reading.chartDates, c.chartDates);
+    }
     for (const char* raw : {"<script", "<img", "\x01", "\xff", "\xE2\x80\xAE"}) {
       EXPECT_EQ(html.find(raw), std::string::npos) << raw;
     }

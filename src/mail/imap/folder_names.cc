@@ -2,42 +2,10 @@
 
 #include <cstdint>
 
+#include "base/text.h"
 #include "mail/modified_utf7.h"
 
 namespace tollbook::mail {
-namespace {
-
-// The length of the valid UTF-8 sequence at text[at], 0 when there is none.
-std::size_t Utf8Length(std::string_view text, std::size_t at) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at);
-  std::size_t length = 0;
-  std::uint32_t code = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    code = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    code = lead & 0x0F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    code = lead & 0x07;
-  } else {
-    return 0;
-  }
-  if (at + length > text.size()) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((byte(at + i) & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (byte(at + i) & 0x3F);
-  }
-  if ((length == 3 && code < 0x800) || (length == 4 && (code < 0x10000 || code > 0x10FFFF)) ||
-      (code >= 0xD800 && code <= 0xDFFF)) {
-    return 0;
-  }
-  return length;
-}
-
-}  // namespace
 
 std::string EscapeFolderText(std::string_view name) {
   static constexpr char kHex[] = "0123456789ABCDEF";
@@ -46,7 +14,8 @@ std::string EscapeFolderText(std::string_view name) {
   for (std::size_t i = 0; i < name.size();) {
     const unsigned char c = static_cast<unsigned char>(name[i]);
     if (c >= 0x80) {
-      if (const std::size_t length = Utf8Length(name, i); length > 0) {
+      std::uint32_t code = 0;
+      if (const std::size_t length = Utf8SequenceAt(name, i, code); length > 0) {
         out.append(name.substr(i, length));
         i += length;
         continue;

@@ -18,8 +18,11 @@ namespace {
 
 constexpr std::size_t kPiece = 1 << 20;
 // Files held back to be stored together in one short transaction: at most
-// this many, and this many bytes. A larger file is stored on its own.
-constexpr std::size_t kBatchFiles = 64;
+// this many, and this many bytes. A larger file is stored on its own. As
+// many files as a batch of deletions, so that each page of the ledger's
+// indexes a batch touches is written to the log once per batch, not four
+// times; the bytes held stay within the same bound.
+constexpr std::size_t kBatchFiles = 256;
 constexpr std::size_t kBatchBytes = 1 << 20;
 constexpr std::size_t kHeldFileBytes = 64 << 10;
 

@@ -153,6 +153,28 @@ class SqliteStorage : public LedgerStorage {
     return id;
   }
 
+  // Tries each insert first: the unique indexes refuse exactly the files
+  // FindFile would find, so a new file costs one pass through them, not two.
+  std::vector<std::optional<bool>> StoreOrSightAll(std::int64_t runId,
+                                                   const std::vector<BatchFile>& files) override {
+    std::vector<std::optional<bool>> outcomes(files.size());
+    Statement& insert = *insertFile_;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      const FileRow& row = files[i].row;
+      if (static_cast<std::size_t>(row.size) != files[i].bytes.size()) Changed();
+      insert.Bind(1, row.runId).Bind(2, row.collected).Bind(3, row.store);
+      insert.Bind(4, row.messageId).Bind(5, row.date).Bind(6, row.month);
+      insert.Bind(7, row.sha256).Bind(8, row.size).BindBlob(9, files[i].bytes).Run();
+      if (sqlite3_changes(db_->Handle()) != 0) {
+        outcomes[i] = true;
+      } else if (const auto known = FindFile(row.sha256, row.store, row.messageId)) {
+        InsertSighting(runId, *known, files[i].seen, row.store);
+        outcomes[i] = false;
+      }
+    }
+    return outcomes;
+  }
+
   void InsertSighting(std::int64_t runId, std::int64_t fileId, const std::string& seen,
                       const std::string& store) override {
     insertSighting_->Bind(1, runId).Bind(2, fileId).Bind(3, seen).Bind(4, store).Run();

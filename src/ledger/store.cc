@@ -66,14 +66,23 @@ PRAGMA user_version = 2;
 
 // Refuses a file that is no ledger of a version this program knows. Returns
 // the version (0: an empty SQLite file).
+// Both are read in one statement, so in one snapshot: another collector
+// creating the tables in between would otherwise show a version of 0 beside
+// its tables.
 std::int64_t CheckVersion(Database& db) {
-  const std::int64_t version = db.QueryInteger("PRAGMA user_version");
+  Statement query(db,
+                  "SELECT user_version, (SELECT count(*) FROM sqlite_master) "
+                  "FROM pragma_user_version");
+  if (!query.Step()) db.Fail("cannot read the ledger", SQLITE_ERROR);
+  const std::int64_t version = query.Integer(0);
+  const std::int64_t objects = query.Integer(1);
+  query.Reset();
   if (version > kLedgerSchemaVersion) {
     throw Failure("the ledger " + db.Path() + " has schema version " + std::to_string(version) +
                   ", newer than this Tollbook's " + std::to_string(kLedgerSchemaVersion) +
                   "; use a newer Tollbook or another ledger");
   }
-  if (version == 0 && db.QueryInteger("SELECT count(*) FROM sqlite_master") != 0) {
+  if (version == 0 && objects != 0) {
     throw Failure("the ledger " + db.Path() +
                   " is an SQLite database of another program, not a ledger");
   }

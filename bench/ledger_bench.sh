@@ -30,7 +30,8 @@ new_pg_ledger() {  # a new schema of the server's database, as a ledger location
   echo "host=$socket user=tollbook dbname=ledger options='-c search_path=$schema'"
 }
 
-best() { printf '%s\n' "$@" | sort -g | head -n 1; }
+# shellcheck source=bench/timing.sh
+. "$(dirname "$0")/timing.sh"
 
 # case messages: one run on a fresh copy; prints "seconds peak_kB".
 run_case() {

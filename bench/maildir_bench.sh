@@ -26,23 +26,9 @@ mkdir -p "$work"
 "$build/src/sample/tollbook-sample" "$work/mail" --messages "$messages" --no-other-folders >"$work/sample.txt"
 folder="$work/mail/.Accounting"
 
-# Seconds since the epoch, to the microsecond.
-now() { echo "$EPOCHREALTIME"; }
-seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", b - a }'; }
-best() { printf '%s\n' "$@" | sort -g | head -n 1; }
-
-# Each run gets a copy of its own, and no copy is removed before the end:
-# ext4 skips inodes freed in the last minutes when it allocates new ones, so
-# files created right after a mass removal cost several times as much. The
-# copies stay, and the runs' creations meet only the runs' own deletions.
-copies=0
-fresh_copy() {
-  copies=$((copies + 1))
-  run="$work/run$copies"
-  mkdir -p "$run/out"
-  cp -a "$work/mail" "$run/mail"
-  sync
-}
+# The copies stay, and the runs' creations meet only the runs' own deletions.
+# shellcheck source=bench/timing.sh
+. "$(dirname "$0")/timing.sh"
 
 run_cli() {
   "$build/src/cli/tollbook-cli" --mailbox "$run/mail" --folder Accounting \

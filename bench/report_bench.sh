@@ -18,18 +18,8 @@ mkdir -p "$work"
   --users 100000 --no-other-folders >"$work/sample.txt"
 records=$(sed -n 's/.*(\([0-9]*\) lines).*/\1/p' "$work/sample.txt")
 
-now() { echo "$EPOCHREALTIME"; }
-seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", b - a }'; }
-best() { printf '%s\n' "$@" | sort -g | head -n 1; }
-
-copies=0
-fresh_copy() {
-  copies=$((copies + 1))
-  run="$work/run$copies"
-  mkdir -p "$run/out"
-  cp -a "$work/mail" "$run/mail"
-  sync
-}
+# shellcheck source=bench/timing.sh
+. "$(dirname "$0")/timing.sh"
 run_cli() {
   "$build/src/cli/tollbook-cli" --mailbox "$run/mail" --folder Accounting \
     --output "$run/out" --summary --cleanup --no-ledger "$@" >/dev/null

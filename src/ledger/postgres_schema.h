@@ -29,8 +29,6 @@ CREATE TABLE files (
   sha256 text NOT NULL,
   size bigint NOT NULL,
   content bytea NOT NULL);
-CREATE UNIQUE INDEX files_by_store ON files(sha256, store_identity);
-CREATE UNIQUE INDEX files_by_message_id ON files(sha256, message_id) WHERE message_id <> '';
 CREATE INDEX files_by_month ON files(month, id);
 CREATE TABLE file_pieces (
   file_id bigint NOT NULL REFERENCES files(id),
@@ -45,6 +43,20 @@ CREATE TABLE sightings (
   store_identity bytea NOT NULL);
 INSERT INTO ledger_version VALUES (2);
 )";
+
+// Each file unique by message and content, the message first, as in the
+// SQLite ledger (whose schema says why).
+inline constexpr const char* kPostgresIdentityIndexes = R"(
+CREATE UNIQUE INDEX files_by_store ON files(store_identity, sha256);
+CREATE UNIQUE INDEX files_by_message_id ON files(message_id, sha256) WHERE message_id <> '';
+)";
+
+// Whether the identity indexes still begin with the content's hash, as the
+// first ledgers of version 2 made them.
+inline constexpr const char* kHashFirstIndexes = R"(
+SELECT EXISTS (SELECT 1 FROM pg_index i JOIN pg_attribute a ON a.attrelid = i.indrelid
+  AND a.attnum = i.indkey[0]
+  WHERE i.indexrelid = to_regclass('files_by_store') AND a.attname = 'sha256'))";
 
 // The privileges recording needs that the role lacks, as one text ("" when
 // none).

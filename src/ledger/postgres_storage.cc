@@ -61,7 +61,8 @@ class PostgresStorage : public LedgerStorage {
       Execute("BEGIN");
       version = Version();
       if (version == 0) {
-        Result created(PQexec(conn_, kPostgresSchema));
+        Result created(
+            PQexec(conn_, (std::string(kPostgresSchema) + kPostgresIdentityIndexes).c_str()));
         if (PQresultStatus(created.get()) != PGRES_COMMAND_OK) {
           const std::string why = ErrorText(created.get());
           Rollback();
@@ -78,24 +79,27 @@ class PostgresStorage : public LedgerStorage {
       Execute("COMMIT");
       Execute("SELECT pg_advisory_unlock(7213150941)");
     }
+    if (HashFirstIndexes()) ReorderIdentityIndexes();
     const Result missing(Run(kPrivilegeCheck, Params()));
     if (!missing.View(0, 0).empty()) {
       throw Failure("cannot write the ledger " + name_ + ": the role " + User() + " lacks " +
                     missing.Bytes(0, 0));
     }
     Prepare("find",
-            "SELECT id FROM files WHERE sha256 = $1::text AND (store_identity = $2::bytea OR "
-            "($3::bytea <> ''::bytea AND message_id = $3::bytea)) "
-            "ORDER BY store_identity = $2::bytea DESC, id LIMIT 1");
+            "SELECT id FROM (SELECT id, 0 AS rank FROM files WHERE store_identity = $2::bytea "
+            "AND sha256 = $1::text UNION ALL SELECT id, 1 FROM files WHERE message_id = "
+            "$3::bytea AND message_id <> ''::bytea AND sha256 = $1::text) AS f ORDER BY rank "
+            "LIMIT 1");
     Prepare("insert_file",
             "INSERT INTO files (run_id, collected, store_identity, message_id, date_header, "
             "month, sha256, size, content) VALUES ($1::bigint, $2::text, $3::bytea, $4::bytea, "
             "$5::bytea, $6::text, $7::text, $8::bigint, $9::bytea) ON CONFLICT DO NOTHING "
             "RETURNING id");
     Prepare("store_or_sight",
-            "WITH found AS (SELECT id FROM files WHERE sha256 = $7::text AND (store_identity = "
-            "$3::bytea OR ($4::bytea <> ''::bytea AND message_id = $4::bytea)) ORDER BY "
-            "store_identity = $3::bytea DESC, id LIMIT 1), "
+            "WITH found AS (SELECT id FROM (SELECT id, 0 AS rank FROM files WHERE "
+            "store_identity = $3::bytea AND sha256 = $7::text UNION ALL SELECT id, 1 FROM files "
+            "WHERE message_id = $4::bytea AND message_id <> ''::bytea AND sha256 = $7::text) "
+            "AS f ORDER BY rank LIMIT 1), "
             "stored AS (INSERT INTO files (run_id, collected, store_identity, message_id, "
             "date_header, month, sha256, size, content) SELECT $1::bigint, $2::text, $3::bytea, "
             "$4::bytea, $5::bytea, $6::text, $7::text, $8::bigint, $9::bytea WHERE NOT EXISTS "
@@ -327,6 +331,32 @@ class PostgresStorage : public LedgerStorage {
                     "; use a newer Tollbook or another ledger");
     }
     return value;
+  }
+
+  bool HashFirstIndexes() {
+    return Result(Run(kHashFirstIndexes, Params())).View(0, 0) == std::string_view("\1", 1);
+  }
+
+  // Rebuilds the identity indexes once in the order new ledgers have them,
+  // where the role owns them; the ledger works either way.
+  void ReorderIdentityIndexes() {
+    Execute("SELECT pg_advisory_lock(7213150941)");
+    Execute("BEGIN");
+    if (HashFirstIndexes()) {
+      const std::string sql = std::string("DROP INDEX files_by_store; DROP INDEX files_by_message_id;") +
+                              kPostgresIdentityIndexes;
+      Result rebuilt(PQexec(conn_, sql.c_str()));
+      if (PQresultStatus(rebuilt.get()) != PGRES_COMMAND_OK) {
+        const std::string why = ErrorText(rebuilt.get());
+        const bool privilege = IsPrivilegeError(rebuilt.get());
+        Rollback();
+        Execute("SELECT pg_advisory_unlock(7213150941)");
+        if (privilege) return;
+        throw Failure("cannot rebuild the indexes of the ledger " + name_ + ": " + why);
+      }
+    }
+    Execute("COMMIT");
+    Execute("SELECT pg_advisory_unlock(7213150941)");
   }
 
   std::string User() { return PQuser(conn_) != nullptr ? PQuser(conn_) : "?"; }

@@ -51,10 +51,11 @@ class SqliteStorage : public LedgerStorage {
 
   void OpenForRecording() override {
     db_ = OpenLedgerForRecording(path_, busyTimeoutMs_);
+    // One lookup in each identity index.
     findFile_.emplace(*db_,
-                      "SELECT id FROM files WHERE sha256 = ?1 AND (store_identity = ?2 OR "
-                      "(?3 <> '' AND message_id = ?3)) ORDER BY store_identity = ?2 DESC, id "
-                      "LIMIT 1");
+                      "SELECT id FROM (SELECT id, 0 AS rank FROM files WHERE store_identity = ?2 "
+                      "AND sha256 = ?1 UNION ALL SELECT id, 1 FROM files WHERE message_id = ?3 "
+                      "AND message_id <> '' AND sha256 = ?1) ORDER BY rank LIMIT 1");
     insertFile_.emplace(
         *db_,
         "INSERT INTO files (run_id, collected, store_identity, message_id, date_header, "

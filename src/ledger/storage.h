@@ -10,8 +10,8 @@
 //   sightings(id, run_id, file_id, seen, store_identity)
 //                                               -- a stored file seen again
 //
-// A file is unique by (sha256, store_identity) and, where it has one, by
-// (sha256, message_id). content holds the whole file, or its first piece
+// A file is unique by (store_identity, sha256) and, where it has one, by
+// (message_id, sha256). content holds the whole file, or its first piece
 // when file_pieces holds the rest in position order. Times are UTC in ISO
 // 8601 ("2026-11-03T10:00:00Z"); month is "YYYY-MM" of the Date header, else
 // of the collection time; files.id is the collection order. Every failure is

@@ -149,6 +149,16 @@ TEST(LedgerStore, StoresEachFileOnceAcrossRunsAndARenumberedFolder) {
   RecordRun(path, {{Id{"imap INBOX 7 1", "<a@gw>", "Tue, 3 Nov 2026 10:00:00 +0000"}, "a,1\r\n"},
                    {Id{"imap INBOX 7 2", "", "1 Oct 2026 08:00 +0200"}, "b,2\r\n"},
                    {Id{"imap INBOX 7 3", "<c@gw>", "2 Nov 2026 00:00 +0000"}, big}});
+  // Indexes as the first ledgers of this version had them: the next run
+  // rebuilds them, the message first.
+  {
+    Database db(path, SQLITE_OPEN_READWRITE);
+    db.Execute(
+        "DROP INDEX files_by_store; DROP INDEX files_by_message_id;"
+        "CREATE UNIQUE INDEX files_by_store ON files(sha256, store_identity);"
+        "CREATE UNIQUE INDEX files_by_message_id ON files(sha256, message_id) "
+        "WHERE message_id <> ''");
+  }
   // Seen again, then after the folder was re-created (a new UIDVALIDITY):
   // known by identity, then by Message-ID; the one without a Message-ID and
   // a changed file are new.
@@ -168,6 +178,13 @@ TEST(LedgerStore, StoresEachFileOnceAcrossRunsAndARenumberedFolder) {
   EXPECT_EQ(db.QueryInteger("PRAGMA user_version"), kLedgerSchemaVersion);
   EXPECT_EQ(db.QueryInteger("SELECT count(*) FROM files"), 5);
   EXPECT_EQ(db.QueryInteger("SELECT count(*) FROM sightings"), 3);
+  Statement indexes(db,
+                    "SELECT group_concat(name, ' ') FROM (SELECT name FROM "
+                    "pragma_index_info('files_by_store') UNION ALL SELECT name FROM "
+                    "pragma_index_info('files_by_message_id'))");
+  ASSERT_TRUE(indexes.Step());
+  EXPECT_EQ(indexes.Text(0), "store_identity sha256 message_id sha256");
+  indexes.Reset();
   Statement runs(
       db,
       "SELECT group_concat(stored_files || '/' || seen_files || ' ' || outcome, ', ') FROM runs");

@@ -5,6 +5,7 @@
 // database's encoding.
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -95,18 +96,12 @@ class PostgresStorage : public LedgerStorage {
             "month, sha256, size, content) VALUES ($1::bigint, $2::text, $3::bytea, $4::bytea, "
             "$5::bytea, $6::text, $7::text, $8::bigint, $9::bytea) ON CONFLICT DO NOTHING "
             "RETURNING id");
-    Prepare("store_or_sight",
-            "WITH found AS (SELECT id FROM (SELECT id, 0 AS rank FROM files WHERE "
-            "store_identity = $3::bytea AND sha256 = $7::text UNION ALL SELECT id, 1 FROM files "
-            "WHERE message_id = $4::bytea AND message_id <> ''::bytea AND sha256 = $7::text) "
-            "AS f ORDER BY rank LIMIT 1), "
-            "stored AS (INSERT INTO files (run_id, collected, store_identity, message_id, "
-            "date_header, month, sha256, size, content) SELECT $1::bigint, $2::text, $3::bytea, "
-            "$4::bytea, $5::bytea, $6::text, $7::text, $8::bigint, $9::bytea WHERE NOT EXISTS "
-            "(SELECT 1 FROM found) ON CONFLICT DO NOTHING RETURNING id), "
-            "seen AS (INSERT INTO sightings (run_id, file_id, seen, store_identity) SELECT "
-            "$1::bigint, id, $10::text, $3::bytea FROM found RETURNING id) "
-            "SELECT (SELECT count(*) FROM stored), (SELECT count(*) FROM seen)");
+    Prepare("sight",
+            "INSERT INTO sightings (run_id, file_id, seen, store_identity) SELECT $1::bigint, "
+            "id, $2::text, $3::bytea FROM (SELECT id, 0 AS rank FROM files WHERE store_identity "
+            "= $3::bytea AND sha256 = $5::text UNION ALL SELECT id, 1 FROM files WHERE "
+            "message_id = $4::bytea AND message_id <> ''::bytea AND sha256 = $5::text) AS f "
+            "ORDER BY rank LIMIT 1 RETURNING id");
     Prepare("insert_piece",
             "INSERT INTO file_pieces (file_id, position, bytes) VALUES ($1::bigint, $2::integer, "
             "$3::bytea)");
@@ -204,56 +199,54 @@ class PostgresStorage : public LedgerStorage {
                        Params().Add(runId).Add(fileId).Add(std::string_view(seen)).Add(store)));
   }
 
-  // Sends every file's statement at once (libpq's pipeline mode) and reads
-  // the answers after.
+  // Tries each insert first, as the SQLite ledger does: the unique indexes
+  // refuse exactly the files FindFile would find, and a plain insert is
+  // cheaper for the server than a lookup joined to it. The refused ones are
+  // noted as seen in a second exchange.
   std::vector<std::optional<bool>> StoreOrSightAll(std::int64_t runId,
                                                    const std::vector<BatchFile>& files) override {
-    std::vector<std::optional<bool>> outcomes(files.size());
-    if (PQenterPipelineMode(conn_) != 1) Fail(TrimmedError(PQerrorMessage(conn_)));
-    std::string failure;
-    std::size_t sent = 0;
-    for (const auto& file : files) {
-      const FileRow& row = file.row;
-      Params params;
-      params.Add(runId).Add(std::string_view(row.collected)).Add(row.store).Add(row.messageId);
-      params.Add(row.date).Add(std::string_view(row.month)).Add(std::string_view(row.sha256));
-      params.Add(row.size).Add(file.bytes).Add(std::string_view(file.seen));
-      std::vector<const char*> values;
-      std::vector<int> lengths, formats;
-      params.Fill(values, lengths, formats);
-      if (PQsendQueryPrepared(conn_, "store_or_sight", params.Count(), values.data(),
-                              lengths.data(), formats.data(), 1) != 1) {
-        failure = TrimmedError(PQerrorMessage(conn_));
-        break;
-      }
-      ++sent;
+    EnterPipeline();
+    for (const auto& file : files) SendPrepared("insert_file", InsertParams(file));
+    return Sight(runId, files, ReadPipeline(files.size()));
+  }
+
+  // As much as the socket to the server takes at once: a batch sent is then
+  // in the server's hands whole, and its transaction never waits for us.
+  std::size_t BatchBytes() const override { return 128 << 10; }
+
+  // BEGIN, the inserts and COMMIT go in one pipeline, read at FinishBatch().
+  bool SendBatch(const std::vector<BatchFile>& files) override {
+    EnterPipeline();
+    SendCommand("BEGIN");
+    SendCommand("SET LOCAL synchronous_commit TO off");
+    for (const auto& file : files) SendPrepared("insert_file", InsertParams(file));
+    SendCommand("COMMIT");
+    if (PQpipelineSync(conn_) != 1 || PQflush(conn_) != 0) LeavePipeline();
+    batchSent_ = true;
+    return true;
+  }
+
+  void Poll() override {
+    // Answers read early keep the server's side of the socket clear.
+    if (batchSent_) PQconsumeInput(conn_);
+  }
+
+  std::vector<std::optional<bool>> FinishBatch(std::int64_t runId,
+                                               const std::vector<BatchFile>& files) override {
+    try {
+      auto rows = ReadPipeline(files.size() + 3);
+      rows.erase(rows.begin(), rows.begin() + 2);  // BEGIN and SET
+      rows.pop_back();                              // COMMIT
+      if (std::count(rows.begin(), rows.end(), 1) == static_cast<std::ptrdiff_t>(rows.size()))
+        return Sight(runId, files, rows);
+      Begin(/*durable=*/false);
+      auto outcomes = Sight(runId, files, rows);
+      Commit();
+      return outcomes;
+    } catch (...) {
+      Rollback();
+      throw;
     }
-    if (PQpipelineSync(conn_) != 1 && failure.empty())
-      failure = TrimmedError(PQerrorMessage(conn_));
-    for (std::size_t i = 0; i < sent; ++i) {
-      PGresult* result = PQgetResult(conn_);
-      if (result == nullptr) {  // the connection is gone
-        if (failure.empty()) failure = TrimmedError(PQerrorMessage(conn_));
-        break;
-      }
-      const Result answer(result);
-      if (PQresultStatus(result) == PGRES_TUPLES_OK && answer.Rows() == 1) {
-        if (answer.Integer(0, 0) == 1) outcomes[i] = true;
-        if (answer.Integer(0, 1) == 1) outcomes[i] = false;
-      } else if (failure.empty()) {
-        failure = ErrorText(result);
-      }
-      while (PGresult* rest = PQgetResult(conn_)) PQclear(rest);  // the end of its answer
-    }
-    // The pipeline's end; a broken connection has none.
-    for (PGresult* result; (result = PQgetResult(conn_)) != nullptr;) {
-      const bool end = PQresultStatus(result) == PGRES_PIPELINE_SYNC;
-      PQclear(result);
-      if (end) break;
-    }
-    PQexitPipelineMode(conn_);
-    if (!failure.empty()) Fail(failure);
-    return outcomes;
   }
 
   std::vector<std::string> Months() override {
@@ -333,6 +326,109 @@ class PostgresStorage : public LedgerStorage {
     return value;
   }
 
+  Params InsertParams(const BatchFile& file) const {
+    const FileRow& row = file.row;
+    Params params;
+    params.Add(row.runId).Add(std::string_view(row.collected)).Add(row.store);
+    params.Add(row.messageId).Add(row.date).Add(std::string_view(row.month));
+    params.Add(std::string_view(row.sha256)).Add(row.size).Add(file.bytes);
+    return params;
+  }
+
+  // Notes as seen each file of files that inserted (the rows each insert
+  // returned) shows was not stored; returns StoreOrSightAll's outcomes.
+  std::vector<std::optional<bool>> Sight(std::int64_t runId, const std::vector<BatchFile>& files,
+                                         const std::vector<int>& inserted) {
+    std::vector<std::optional<bool>> outcomes(files.size());
+    std::vector<std::size_t> refused;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      if (inserted[i] == 1) {
+        outcomes[i] = true;
+      } else {
+        refused.push_back(i);
+      }
+    }
+    if (refused.empty()) return outcomes;
+    EnterPipeline();
+    for (const std::size_t i : refused) {
+      const BatchFile& file = files[i];
+      SendPrepared("sight", Params()
+                                .Add(runId)
+                                .Add(std::string_view(file.seen))
+                                .Add(file.row.store)
+                                .Add(file.row.messageId)
+                                .Add(std::string_view(file.row.sha256)));
+    }
+    const auto seen = ReadPipeline(refused.size());
+    for (std::size_t j = 0; j < refused.size(); ++j) {
+      if (seen[j] == 1) outcomes[refused[j]] = false;
+    }
+    return outcomes;
+  }
+
+  // libpq's pipeline mode: statements are sent one after the other, and the
+  // answers read after the last.
+  void EnterPipeline() {
+    if (PQpipelineStatus(conn_) == PQ_PIPELINE_OFF && PQenterPipelineMode(conn_) != 1)
+      Fail(TrimmedError(PQerrorMessage(conn_)));
+  }
+
+  void SendCommand(const char* sql) {
+    if (PQsendQueryParams(conn_, sql, 0, nullptr, nullptr, nullptr, nullptr, 1) != 1)
+      LeavePipeline();
+  }
+
+  void SendPrepared(const char* name, const Params& params) {
+    std::vector<const char*> values;
+    std::vector<int> lengths, formats;
+    params.Fill(values, lengths, formats);
+    if (PQsendQueryPrepared(conn_, name, params.Count(), values.data(), lengths.data(),
+                            formats.data(), 1) != 1)
+      LeavePipeline();
+  }
+
+  // Ends the pipeline and fails, with libpq's text: a statement could not be
+  // sent.
+  [[noreturn]] void LeavePipeline() {
+    const std::string why = TrimmedError(PQerrorMessage(conn_));
+    PQexitPipelineMode(conn_);
+    Fail(why);
+  }
+
+  // Ends the pipeline of count statements (synced already when a batch was
+  // sent): how many rows each one returned. Fails with the first failure's
+  // text once every answer is read.
+  std::vector<int> ReadPipeline(std::size_t count) {
+    std::string failure;
+    if (!batchSent_ && PQpipelineSync(conn_) != 1) failure = TrimmedError(PQerrorMessage(conn_));
+    batchSent_ = false;
+    std::vector<int> rows(count, 0);
+    for (std::size_t i = 0; i < count; ++i) {
+      PGresult* result = PQgetResult(conn_);
+      if (result == nullptr) {  // the connection is gone
+        if (failure.empty()) failure = TrimmedError(PQerrorMessage(conn_));
+        break;
+      }
+      const Result answer(result);
+      const ExecStatusType status = PQresultStatus(result);
+      if (status == PGRES_TUPLES_OK || status == PGRES_COMMAND_OK) {
+        rows[i] = answer.Rows();
+      } else if (failure.empty()) {
+        failure = ErrorText(result);
+      }
+      while (PGresult* rest = PQgetResult(conn_)) PQclear(rest);  // the end of its answer
+    }
+    // The pipeline's end; a broken connection has none.
+    for (PGresult* result; (result = PQgetResult(conn_)) != nullptr;) {
+      const bool end = PQresultStatus(result) == PGRES_PIPELINE_SYNC;
+      PQclear(result);
+      if (end) break;
+    }
+    PQexitPipelineMode(conn_);
+    if (!failure.empty()) Fail(failure);
+    return rows;
+  }
+
   bool HashFirstIndexes() {
     return Result(Run(kHashFirstIndexes, Params())).View(0, 0) == std::string_view("\1", 1);
   }
@@ -410,6 +506,7 @@ class PostgresStorage : public LedgerStorage {
   std::string location_, name_;
   PGconn* conn_ = nullptr;
   bool reading_ = false;
+  bool batchSent_ = false;  // a batch is on its way, its answer not read
   int cursors_ = 0;
 };
 

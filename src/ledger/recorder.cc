@@ -18,12 +18,9 @@ namespace {
 
 constexpr std::size_t kPiece = 1 << 20;
 // Files held back to be stored together in one short transaction: at most
-// this many, and this many bytes. A larger file is stored on its own. As
-// many files as a batch of deletions, so that each page of the ledger's
-// indexes a batch touches is written to the log once per batch, not four
-// times; the bytes held stay within the same bound.
+// this many (as many as a batch of deletions), and as many bytes as the
+// storage takes in one batch. A larger file is stored on its own.
 constexpr std::size_t kBatchFiles = 256;
-constexpr std::size_t kBatchBytes = 1 << 20;
 constexpr std::size_t kHeldFileBytes = 64 << 10;
 
 std::string UtcNow() {
@@ -109,6 +106,7 @@ class LedgerRecorder : public CollectionRecorder {
   // work: the files are read and hashed before it, and nothing outside the
   // ledger is waited for inside it.
   void RecordFile(const mail::MessageIdentity& identity, const std::string& path) override {
+    storage_->Poll();
     InputFile input(path);
     Sha256 hash;
     FileRow row;
@@ -122,10 +120,11 @@ class LedgerRecorder : public CollectionRecorder {
     if (static_cast<std::size_t>(row.size) <= kHeldFileBytes) {
       held_.push_back({identity, std::move(row), UtcNow(), std::string(buffer_.get(), first)});
       heldBytes_ += first;
-      if (held_.size() >= kBatchFiles || heldBytes_ >= kBatchBytes) WriteHeld();
+      if (held_.size() >= kBatchFiles || heldBytes_ >= storage_->BatchBytes()) WriteHeld();
       return;
     }
     WriteHeld();
+    FinishSent();
     const std::string now = UtcNow();
     bool stored = false;
     InTransaction(/*durable=*/false,
@@ -194,41 +193,69 @@ class LedgerRecorder : public CollectionRecorder {
     }
   }
 
-  // Writes the held files in one transaction: in one exchange where the
-  // storage can, else (and for a file another collector stored meanwhile)
+  // Writes the held files in one transaction: sent ahead where the storage
+  // can, so that it stores them while the run goes on, else in one exchange
+  // where it can, else (and for a file another collector stored meanwhile)
   // one by one.
   void WriteHeld() {
     if (held_.empty()) return;
-    std::int64_t stored = 0;
+    FinishSent();
+    for (auto& file : held_) CompleteRow(file.identity, file.row, file.seen);
+    if (storage_->SendBatch(BatchOf(held_))) {
+      sent_ = std::move(held_);
+      held_.clear();
+      heldBytes_ = 0;
+      return;
+    }
     InTransaction(/*durable=*/false, [&] {
-      stored = 0;
-      std::vector<BatchFile> batch;
-      batch.reserve(held_.size());
-      for (auto& file : held_) {
-        CompleteRow(file.identity, file.row, file.seen);
-        batch.push_back({file.row, file.seen, file.bytes});
-      }
-      const auto outcomes = storage_->StoreOrSightAll(run_.id, batch);
-      for (std::size_t i = 0; i < held_.size(); ++i) {
-        bool isStored = outcomes[i].value_or(false);
-        if (!outcomes[i]) {
-          HeldFile& file = held_[i];
-          HeldContent content(file.bytes);
-          isStored = StoreOrSight(file.identity, "a file of message " + file.identity.store,
-                                  content, file.row, file.seen);
-        }
-        if (isStored) ++stored;
-      }
+      Settle(held_, storage_->StoreOrSightAll(run_.id, BatchOf(held_)));
     });
-    run_.storedFiles += stored;
-    run_.seenFiles += static_cast<std::int64_t>(held_.size()) - stored;
     held_.clear();
     heldBytes_ = 0;
+  }
+
+  // Takes the storage's answer to the batch sent, if any.
+  void FinishSent() {
+    if (sent_.empty()) return;
+    std::vector<HeldFile> files = std::move(sent_);
+    sent_.clear();
+    const auto outcomes = storage_->FinishBatch(run_.id, BatchOf(files));
+    if (std::find(outcomes.begin(), outcomes.end(), std::nullopt) == outcomes.end()) {
+      Settle(files, outcomes);
+    } else {
+      InTransaction(/*durable=*/false, [&] { Settle(files, outcomes); });
+    }
+  }
+
+  static std::vector<BatchFile> BatchOf(const std::vector<HeldFile>& files) {
+    std::vector<BatchFile> batch;
+    batch.reserve(files.size());
+    for (const auto& file : files) batch.push_back({file.row, file.seen, file.bytes});
+    return batch;
+  }
+
+  // Counts the files of a batch by their outcomes; one the storage neither
+  // stored nor noted as seen is stored or sighted here, on its own.
+  void Settle(std::vector<HeldFile>& files, const std::vector<std::optional<bool>>& outcomes) {
+    std::int64_t stored = 0;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      bool isStored = outcomes[i].value_or(false);
+      if (!outcomes[i]) {
+        HeldFile& file = files[i];
+        HeldContent content(file.bytes);
+        isStored = StoreOrSight(file.identity, "a file of message " + file.identity.store, content,
+                                file.row, file.seen);
+      }
+      if (isStored) ++stored;
+    }
+    run_.storedFiles += stored;
+    run_.seenFiles += static_cast<std::int64_t>(files.size()) - stored;
   }
 
   // Writes the held files and the run's row.
   void WriteRunRow(bool durable) {
     WriteHeld();
+    FinishSent();
     InTransaction(durable, [&] { storage_->UpdateRun(run_); });
   }
 
@@ -238,6 +265,7 @@ class LedgerRecorder : public CollectionRecorder {
   RunRow run_;
   std::vector<HeldFile> held_;
   std::size_t heldBytes_ = 0;
+  std::vector<HeldFile> sent_;  // the batch the storage is storing
 };
 
 }  // namespace

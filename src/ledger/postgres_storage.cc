@@ -1,5 +1,6 @@
 // The ledger in a PostgreSQL database through libpq: one connection, short
-// transactions, a large file stored in pieces of 1 MiB. Texts that come
+// transactions, batches of small files stored by the server while the run
+// walks on, a large file stored in pieces of 1 MiB. Texts that come
 // from mail (store identities, Message-IDs, Date headers, mailboxes and
 // folders) are kept as bytea: a message's bytes need not be valid in the
 // database's encoding.
@@ -199,23 +200,17 @@ class PostgresStorage : public LedgerStorage {
                        Params().Add(runId).Add(fileId).Add(std::string_view(seen)).Add(store)));
   }
 
-  // Tries each insert first, as the SQLite ledger does: the unique indexes
-  // refuse exactly the files FindFile would find, and a plain insert is
-  // cheaper for the server than a lookup joined to it. The refused ones are
-  // noted as seen in a second exchange.
-  std::vector<std::optional<bool>> StoreOrSightAll(std::int64_t runId,
-                                                   const std::vector<BatchFile>& files) override {
-    EnterPipeline();
-    for (const auto& file : files) SendPrepared("insert_file", InsertParams(file));
-    return Sight(runId, files, ReadPipeline(files.size()));
-  }
-
-  // As much as the socket to the server takes at once: a batch sent is then
-  // in the server's hands whole, and its transaction never waits for us.
+  // A batch is handed to the socket whole before SendBatch() returns, so its
+  // transaction never waits on the run; at about what a socket holds at
+  // once, handing it over seldom waits for the server.
   std::size_t BatchBytes() const override { return 128 << 10; }
 
   // BEGIN, the inserts and COMMIT go in one pipeline, read at FinishBatch().
-  bool SendBatch(const std::vector<BatchFile>& files) override {
+  // Each file is tried with a plain insert first, as the SQLite ledger does:
+  // the unique indexes refuse exactly the files FindFile would find, and the
+  // refused ones are noted as seen after.
+  bool SendBatch(std::int64_t runId, const std::vector<BatchFile>& files) override {
+    (void)runId;  // the sightings go at FinishBatch()
     EnterPipeline();
     SendCommand("BEGIN");
     SendCommand("SET LOCAL synchronous_commit TO off");

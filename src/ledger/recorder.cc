@@ -90,6 +90,10 @@ class LedgerRecorder : public CollectionRecorder {
   LedgerRecorder(std::unique_ptr<LedgerStorage> storage, std::string mailbox)
       : storage_(std::move(storage)), mailbox_(std::move(mailbox)) {}
 
+  // The storage may still be storing the batch sent, whose bytes sent_
+  // holds: it goes first.
+  ~LedgerRecorder() override { storage_.reset(); }
+
   void Open() override { storage_->OpenForRecording(); }
 
   void BeginRun(std::string_view folder, std::string_view options) override {
@@ -201,7 +205,7 @@ class LedgerRecorder : public CollectionRecorder {
     if (held_.empty()) return;
     FinishSent();
     for (auto& file : held_) CompleteRow(file.identity, file.row, file.seen);
-    if (storage_->SendBatch(BatchOf(held_))) {
+    if (storage_->SendBatch(run_.id, BatchOf(held_))) {
       sent_ = std::move(held_);
       held_.clear();
       heldBytes_ = 0;

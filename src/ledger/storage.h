@@ -124,20 +124,20 @@ class LedgerStorage {
 
   // The most bytes of small files the recorder holds back for one batch.
   virtual std::size_t BatchBytes() const { return std::size_t{1} << 20; }
-  // Sends a batch to be stored in a transaction of its own as
-  // StoreOrSightAll would store it, and returns before the storage answers,
-  // where it can (true); FinishBatch() then takes the answer. The whole
-  // transaction is on its way when this returns: it never waits on the
-  // caller. Until FinishBatch() only Poll() may be called.
-  virtual bool SendBatch(const std::vector<BatchFile>& files) {
+  // Has the batch stored in a transaction of its own, as StoreOrSightAll
+  // stores it (sightings by run runId), while the caller goes on, where the
+  // storage can (true); FinishBatch() then waits for the outcome. The
+  // transaction never waits on the caller. files' bytes must stay until
+  // FinishBatch(); until then only Poll() may be called.
+  virtual bool SendBatch(std::int64_t runId, const std::vector<BatchFile>& files) {
+    (void)runId;
     (void)files;
     return false;
   }
   // Lets a batch sent go on; cheap, never waits.
   virtual void Poll() {}
-  // Waits for the batch sent (files as given to SendBatch) and notes the
-  // files it did not store as seen by run runId, in a transaction of its
-  // own: StoreOrSightAll's outcomes. Throws Failure when the batch failed;
+  // Waits for the batch sent (files as given to SendBatch) and returns
+  // StoreOrSightAll's outcomes for it. Throws Failure when the batch failed;
   // nothing of it is stored then.
   virtual std::vector<std::optional<bool>> FinishBatch(std::int64_t runId,
                                                        const std::vector<BatchFile>& files) {

@@ -136,8 +136,9 @@ std::unique_ptr<Database> OpenLedgerForRecording(const std::string& path, int bu
   if (db->ReadOnly()) throw Failure("cannot write the ledger " + path + ": the file is read-only");
   sqlite3_busy_timeout(db->Handle(), busyTimeoutMs);
   // The page cache is bounded in bytes whatever the page size (earlier
-  // ledgers were made with 64 KiB pages).
-  db->Execute("PRAGMA cache_size = -2048");
+  // ledgers were made with 64 KiB pages). A run's writes go to the last pages
+  // of the table and of its indexes, so a small cache serves them.
+  db->Execute("PRAGMA cache_size = -1024");
   if (CheckVersion(*db) < kLedgerSchemaVersion) {
     if (db->QueryInteger("SELECT count(*) FROM sqlite_master") == 0) {
       // Every page a transaction changes goes to the log in a frame of its
@@ -173,11 +174,13 @@ std::unique_ptr<Database> OpenLedgerForRecording(const std::string& path, int bu
   }
   mode.Reset();
   db->Execute("PRAGMA synchronous = NORMAL");
-  // Each checkpoint writes the log into the database and syncs both: the log
-  // may grow to 64 MiB before one, so that most runs need none.
+  // Each checkpoint writes the log into the database and syncs both. One
+  // every 8 MiB of log comes after a batch's commit, on the thread that
+  // stores batches beside the run, and leaves little for the last one when
+  // the ledger is closed; the log is then written over from its start.
   const std::int64_t pageSize = db->QueryInteger("PRAGMA page_size");
   const std::string autocheckpoint = "PRAGMA wal_autocheckpoint = " +
-                                     std::to_string((64 << 20) / (pageSize > 0 ? pageSize : 4096));
+                                     std::to_string((8 << 20) / (pageSize > 0 ? pageSize : 4096));
   db->Execute(autocheckpoint.c_str());
   return db;
 }

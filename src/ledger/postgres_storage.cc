@@ -6,7 +6,6 @@
 // database's encoding.
 #include <libpq-fe.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -231,13 +230,8 @@ class PostgresStorage : public LedgerStorage {
     try {
       auto rows = ReadPipeline(files.size() + 3);
       rows.erase(rows.begin(), rows.begin() + 2);  // BEGIN and SET
-      rows.pop_back();                              // COMMIT
-      if (std::count(rows.begin(), rows.end(), 1) == static_cast<std::ptrdiff_t>(rows.size()))
-        return Sight(runId, files, rows);
-      Begin(/*durable=*/false);
-      auto outcomes = Sight(runId, files, rows);
-      Commit();
-      return outcomes;
+      rows.pop_back();                             // COMMIT
+      return Sight(runId, files, rows);
     } catch (...) {
       Rollback();
       throw;
@@ -330,8 +324,9 @@ class PostgresStorage : public LedgerStorage {
     return params;
   }
 
-  // Notes as seen each file of files that inserted (the rows each insert
-  // returned) shows was not stored; returns StoreOrSightAll's outcomes.
+  // Notes as seen, in a transaction of its own, each file of files that
+  // inserted (the rows each insert returned) shows was not stored; returns
+  // StoreOrSightAll's outcomes.
   std::vector<std::optional<bool>> Sight(std::int64_t runId, const std::vector<BatchFile>& files,
                                          const std::vector<int>& inserted) {
     std::vector<std::optional<bool>> outcomes(files.size());
@@ -344,6 +339,7 @@ class PostgresStorage : public LedgerStorage {
       }
     }
     if (refused.empty()) return outcomes;
+    Begin(/*durable=*/false);
     EnterPipeline();
     for (const std::size_t i : refused) {
       const BatchFile& file = files[i];
@@ -355,6 +351,7 @@ class PostgresStorage : public LedgerStorage {
                                 .Add(std::string_view(file.row.sha256)));
     }
     const auto seen = ReadPipeline(refused.size());
+    Commit();
     for (std::size_t j = 0; j < refused.size(); ++j) {
       if (seen[j] == 1) outcomes[refused[j]] = false;
     }
@@ -434,8 +431,9 @@ class PostgresStorage : public LedgerStorage {
     Execute("SELECT pg_advisory_lock(7213150941)");
     Execute("BEGIN");
     if (HashFirstIndexes()) {
-      const std::string sql = std::string("DROP INDEX files_by_store; DROP INDEX files_by_message_id;") +
-                              kPostgresIdentityIndexes;
+      const std::string sql =
+          std::string("DROP INDEX files_by_store; DROP INDEX files_by_message_id;") +
+          kPostgresIdentityIndexes;
       Result rebuilt(PQexec(conn_, sql.c_str()));
       if (PQresultStatus(rebuilt.get()) != PGRES_COMMAND_OK) {
         const std::string why = ErrorText(rebuilt.get());

@@ -211,9 +211,8 @@ class LedgerRecorder : public CollectionRecorder {
       heldBytes_ = 0;
       return;
     }
-    InTransaction(/*durable=*/false, [&] {
-      Settle(held_, storage_->StoreOrSightAll(run_.id, BatchOf(held_)));
-    });
+    InTransaction(/*durable=*/false,
+                  [&] { Settle(held_, storage_->StoreOrSightAll(run_.id, BatchOf(held_))); });
     held_.clear();
     heldBytes_ = 0;
   }

@@ -72,8 +72,9 @@ PRAGMA user_version = 2;
 // Whether the ledger's identity indexes still begin with the content's hash,
 // as the first ledgers of version 2 made them.
 bool HashFirstIndexes(Database& db) {
-  return db.QueryInteger("SELECT count(*) FROM pragma_index_info('files_by_store') "
-                         "WHERE seqno = 0 AND name = 'sha256'") != 0;
+  return db.QueryInteger(
+             "SELECT count(*) FROM pragma_index_info('files_by_store') "
+             "WHERE seqno = 0 AND name = 'sha256'") != 0;
 }
 
 // Refuses a file that is no ledger of a version this program knows. Returns
@@ -179,8 +180,8 @@ std::unique_ptr<Database> OpenLedgerForRecording(const std::string& path, int bu
   // stores batches beside the run, and leaves little for the last one when
   // the ledger is closed; the log is then written over from its start.
   const std::int64_t pageSize = db->QueryInteger("PRAGMA page_size");
-  const std::string autocheckpoint = "PRAGMA wal_autocheckpoint = " +
-                                     std::to_string((8 << 20) / (pageSize > 0 ? pageSize : 4096));
+  const std::string autocheckpoint =
+      "PRAGMA wal_autocheckpoint = " + std::to_string((8 << 20) / (pageSize > 0 ? pageSize : 4096));
   db->Execute(autocheckpoint.c_str());
   return db;
 }

@@ -24,6 +24,13 @@ namespace {
 constexpr std::size_t kPiece = 1 << 20;
 constexpr int kCursorRows = 256;
 
+// The stored file with content $1 from message $2 (store identity) or $3
+// (Message-ID): one lookup in each identity index, the store's first.
+constexpr const char* kFindFile =
+    "SELECT id FROM (SELECT id, 0 AS rank FROM files WHERE store_identity = $2::bytea AND "
+    "sha256 = $1::text UNION ALL SELECT id, 1 FROM files WHERE message_id = $3::bytea AND "
+    "message_id <> ''::bytea AND sha256 = $1::text) AS f ORDER BY rank LIMIT 1";
+
 class PostgresStorage;
 
 class PostgresCursor : public FileCursor {
@@ -86,22 +93,17 @@ class PostgresStorage : public LedgerStorage {
       throw Failure("cannot write the ledger " + name_ + ": the role " + User() + " lacks " +
                     missing.Bytes(0, 0));
     }
-    Prepare("find",
-            "SELECT id FROM (SELECT id, 0 AS rank FROM files WHERE store_identity = $2::bytea "
-            "AND sha256 = $1::text UNION ALL SELECT id, 1 FROM files WHERE message_id = "
-            "$3::bytea AND message_id <> ''::bytea AND sha256 = $1::text) AS f ORDER BY rank "
-            "LIMIT 1");
+    Prepare("find", kFindFile);
     Prepare("insert_file",
             "INSERT INTO files (run_id, collected, store_identity, message_id, date_header, "
             "month, sha256, size, content) VALUES ($1::bigint, $2::text, $3::bytea, $4::bytea, "
             "$5::bytea, $6::text, $7::text, $8::bigint, $9::bytea) ON CONFLICT DO NOTHING "
             "RETURNING id");
-    Prepare("sight",
-            "INSERT INTO sightings (run_id, file_id, seen, store_identity) SELECT $1::bigint, "
-            "id, $2::text, $3::bytea FROM (SELECT id, 0 AS rank FROM files WHERE store_identity "
-            "= $3::bytea AND sha256 = $5::text UNION ALL SELECT id, 1 FROM files WHERE "
-            "message_id = $4::bytea AND message_id <> ''::bytea AND sha256 = $5::text) AS f "
-            "ORDER BY rank LIMIT 1 RETURNING id");
+    // The file found as "find" finds it ($1 to $3), seen by run $4 at $5.
+    Prepare("sight", (std::string("INSERT INTO sightings (run_id, file_id, seen, store_identity) "
+                                  "SELECT $4::bigint, id, $5::text, $2::bytea FROM (") +
+                      kFindFile + ") AS found RETURNING id")
+                         .c_str());
     Prepare("insert_piece",
             "INSERT INTO file_pieces (file_id, position, bytes) VALUES ($1::bigint, $2::integer, "
             "$3::bytea)");
@@ -344,11 +346,11 @@ class PostgresStorage : public LedgerStorage {
     for (const std::size_t i : refused) {
       const BatchFile& file = files[i];
       SendPrepared("sight", Params()
-                                .Add(runId)
-                                .Add(std::string_view(file.seen))
+                                .Add(std::string_view(file.row.sha256))
                                 .Add(file.row.store)
                                 .Add(file.row.messageId)
-                                .Add(std::string_view(file.row.sha256)));
+                                .Add(runId)
+                                .Add(std::string_view(file.seen)));
     }
     const auto seen = ReadPipeline(refused.size());
     Commit();
